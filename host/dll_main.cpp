@@ -1,0 +1,26 @@
+// vxavs: the library's load and unload notifications.
+
+#include "actions.h"
+#include "host_services.h"
+
+void ResetObjectQuery();
+
+// Answers 1 for every reason and does nothing else: no state is set up at load.
+extern "C" BOOL WINAPI LibraryNotify(HINSTANCE /*instance*/, DWORD /*reason*/, LPVOID /*reserved*/) { return TRUE; }
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        OSVERSIONINFOA version = {};
+        version.dwOSVersionInfoSize = sizeof version;  // 148
+        GetVersionExA(&version);
+        if (version.dwPlatformId != VER_PLATFORM_WIN32_NT) return FALSE;
+        ResetHostState();
+        ResetObjectQuery();
+        ResetPlayerState();
+    } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+        // FreeLibrary while the process goes on: a host window must not keep a procedure in unmapped code.
+        // At process exit (reserved non-null) no window will be called again, so nothing is done.
+        ReleaseHostSubclassAtUnload();
+    }
+    return LibraryNotify(instance, reason, reserved);
+}

@@ -1,0 +1,105 @@
+// vxavs test bed: a stand-in for the NeoBook host. It loads a plug-in DLL, calls its entry points
+// as a host does, answers its callbacks and records everything that passes.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+typedef char *HostStringSlot;
+
+// The plug-in's eight entry points, as the host finds them in its export table.
+struct PlugInEntryPoints {
+    void(__stdcall *initPlugIn)(DWORD, HostStringSlot *, HostStringSlot *, HostStringSlot *);
+    void(__stdcall *registerPlugIn)(void *, void *, void *, void *);
+    void(__stdcall *registerInterfaceAccess)(void *);
+    void(__stdcall *registerScriptProcessor)(void *);
+    BOOL(__stdcall *execAction)(int, const char *const *);
+    BOOL(__stdcall *editAction)(int, HostStringSlot *);
+    void(__stdcall *message)(int, DWORD);
+    void(__stdcall *about)(void);
+};
+
+// The decorated export names a host looks up.
+extern const char *const kEntryPointNames[8];
+
+struct AddActionCall {
+    uint32_t number;
+    std::string name;
+    bool hintIsNull;
+    std::vector<uint8_t> typeCodes;  // `count` bytes
+    uint32_t count;
+    uint32_t countAgain;  // the sixth word; only seen by a six-word callback
+};
+
+struct VariableWrite {
+    bool nameIsNull;
+    std::string name;
+    bool valueIsNull;
+    std::string value;
+};
+
+struct ObjectQuery {
+    uint32_t requestCode;
+    std::string name;  // as read from the exchange block on entry
+};
+
+// How the add-action callback is declared: hosts differ on the sixth word.
+enum AddActionShape { kAddActionSixWords, kAddActionFiveWords };
+
+// How the host answers object queries.
+enum ObjectAnswerMode {
+    kAnswerFromTable,     // the table below; unknown names get "0"
+    kLeaveBlockUnchanged, // the host does not touch the exchange block
+    kAnswerNullAddress,   // the host puts a null address in the block
+};
+
+struct StandinHost {
+    HMODULE module;
+    PlugInEntryPoints entry;
+    DWORD initValue;
+    HostStringSlot identity[3];  // title, author, description: host-owned blocks
+    std::vector<AddActionCall> addActions;
+    std::vector<VariableWrite> variableWrites;
+    std::map<std::string, std::string> variables;
+    std::vector<ObjectQuery> objectQueries;
+    std::map<std::string, std::string> objectAnswers;
+    ObjectAnswerMode answerMode;
+    uint8_t lastExchangeBlock[64];  // the exchange block as the plug-in handed it, on entry
+    bool echo;                      // print each callback to stdout as it happens
+};
+
+// The one host of this process (callbacks carry no context).
+extern StandinHost gHost;
+
+// Loads the DLL and resolves the eight entry points; false (and nothing loaded) when either fails.
+bool HostLoadPlugIn(const char *dllPath);
+// The hand-shake in the order a host makes it: init, register, interface access, script processor.
+void HostHandshake(AddActionShape shape = kAddActionSixWords);
+// Releases the identity blocks the host owns and unloads the DLL; clears every record.
+void HostUnloadPlugIn();
+void HostClearRecords();
+
+// Runs an action by number with the given parameter texts (nullptr entries pass null addresses).
+BOOL HostExecAction(int number, const std::vector<const char *> &parameters);
+// The number the plug-in registered for an action name, or -1.
+int HostActionNumber(const std::string &name);
+
+// Object table: the answer text for a name; HostSetObjectWindow answers with the window's handle.
+void HostSetObjectAnswer(const std::string &name, const std::string &answer);
+void HostSetObjectWindow(const std::string &name, HWND window);
+
+// The last value written to a variable ("" when never written or written null); whether any write.
+std::string HostVariable(const std::string &name);
+bool HostVariableWritten(const std::string &name);
+
+// Callbacks, exposed so tests can hand them over in other orders or shapes.
+void __stdcall HostAddActionSixWords(uint32_t number, const char *name, const char *hint, const uint8_t *types,
+                                     uint32_t count, uint32_t countAgain);
+void __stdcall HostAddActionFiveWords(uint32_t number, const char *name, const char *hint, const uint8_t *types,
+                                      uint32_t count);
+void __stdcall HostSetVariable(const char *name, const char *value);
+void __stdcall HostInterfaceAccess(uint32_t requestCode, uint8_t *block);

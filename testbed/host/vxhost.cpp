@@ -1,0 +1,247 @@
+// vxavs test bed: vxhost.exe, the stand-in host as a program. It loads a plug-in, makes the hand-shake,
+// then carries out the steps given on its command line, printing everything that passes.
+//
+//   vxhost [--plugin PATH] [--five-word-add-action] STEP...
+//
+// Steps (each word is one argument; quote texts that hold blanks):
+//   run ACTION [TEXT...]       runs an action by name or number; "-" passes a null address
+//   edit ACTION [TEXT...]      hands the texts over in host-owned slots and prints them afterwards
+//   message N                  notifies the plug-in with message N
+//   about                      shows the About box
+//   window NAME [W H]          creates a host window that object queries for NAME answer with
+//   answer NAME TEXT           object queries for NAME answer with TEXT
+//   resize NAME W H            resizes a host window
+//   close NAME                 destroys a host window
+//   wait MS                    handles the host's messages for MS milliseconds
+//   where                      prints where the visualizer's inner window is and how large
+//   unload                     unloads the plug-in (the hand-shake is made again by `load`)
+//   load                       loads the plug-in again and makes the hand-shake
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "standin_host.h"
+
+static std::map<std::string, HWND> gWindows;
+static const char kHostWindowClass[] = "vxhost object";
+
+static LRESULT CALLBACK HostObjectProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_PAINT) {
+        PAINTSTRUCT paint;
+        HDC dc = BeginPaint(window, &paint);
+        FillRect(dc, &paint.rcPaint, static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH)));
+        EndPaint(window, &paint);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+static void PumpFor(DWORD milliseconds) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= milliseconds) return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - elapsed, QS_ALLINPUT);
+    }
+}
+
+static std::string Describe(HWND window) {
+    if (window == nullptr) return "nothing";
+    for (const auto &named : gWindows)
+        if (named.second == window) return "host window " + named.first;
+    char className[256] = {}, title[256] = {};
+    GetClassNameA(window, className, 255);
+    GetWindowTextA(window, title, 255);
+    return std::string("\"") + className + "\" window \"" + title + "\"";
+}
+
+static BOOL CALLBACK FindInner(HWND window, LPARAM found) {
+    char className[256] = {};
+    GetClassNameA(window, className, 255);
+    if (lstrcmpiA(className, "avswnd") != 0) return TRUE;
+    *reinterpret_cast<HWND *>(found) = window;
+    return FALSE;
+}
+
+static BOOL CALLBACK FindInnerBelowTopLevel(HWND window, LPARAM found) {
+    FindInner(window, found);
+    if (*reinterpret_cast<HWND *>(found) == nullptr) EnumChildWindows(window, FindInner, found);
+    return *reinterpret_cast<HWND *>(found) == nullptr;
+}
+
+static void PrintWhere() {
+    HWND inner = nullptr;
+    EnumWindows(FindInnerBelowTopLevel, reinterpret_cast<LPARAM>(&inner));
+    if (inner == nullptr) {
+        printf("where: no visualizer inner window\n");
+        return;
+    }
+    RECT box;
+    GetWindowRect(inner, &box);
+    POINT origin = {box.left, box.top};
+    HWND parent = GetParent(inner);
+    ScreenToClient(parent, &origin);
+    printf("where: inner window in %s at %ld,%ld, %ld x %ld\n", Describe(parent).c_str(), origin.x, origin.y,
+           box.right - box.left, box.bottom - box.top);
+}
+
+static bool IsStepWord(const char *word) {
+    static const char *const kSteps[] = {"run",    "edit", "message", "about", "window", "answer",
+                                         "resize", "close", "wait",   "where", "unload", "load"};
+    for (const char *step : kSteps)
+        if (strcmp(word, step) == 0) return true;
+    return false;
+}
+
+static int ActionNumber(const std::string &word) {
+    int registered = HostActionNumber(word);
+    return registered >= 0 ? registered : atoi(word.c_str());
+}
+
+static bool LoadAndShake(const std::string &path, AddActionShape shape) {
+    if (!HostLoadPlugIn(path.c_str())) {
+        printf("host: cannot load %s (error %lu)\n", path.c_str(), GetLastError());
+        return false;
+    }
+    HostHandshake(shape);
+    printf("host: loaded %s: title %s, author %s, description %s\n", path.c_str(), gHost.identity[0],
+           gHost.identity[1], gHost.identity[2]);
+    return true;
+}
+
+int main(int argc, char **argv) {
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    gHost.echo = true;
+    std::string plugInPath = "vxavs.dll";
+    AddActionShape shape = kAddActionSixWords;
+    int i = 1;
+    for (; i < argc && strncmp(argv[i], "--", 2) == 0; ++i) {
+        if (strcmp(argv[i], "--plugin") == 0 && i + 1 < argc) plugInPath = argv[++i];
+        else if (strcmp(argv[i], "--five-word-add-action") == 0) shape = kAddActionFiveWords;
+        else {
+            printf("usage: vxhost [--plugin PATH] [--five-word-add-action] STEP...\n");
+            return 2;
+        }
+    }
+
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = HostObjectProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = kHostWindowClass;
+    windowClass.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    RegisterClassA(&windowClass);
+
+    if (!LoadAndShake(plugInPath, shape)) return 1;
+
+    auto need = [&](int count) {
+        if (i + count < argc) return true;
+        printf("vxhost: step \"%s\" needs %d more words\n", argv[i], count);
+        exit(2);
+    };
+    for (; i < argc; ++i) {
+        std::string step = argv[i];
+        if (step == "run" || step == "edit") {
+            need(1);
+            int number = ActionNumber(argv[++i]);
+            std::vector<std::string> texts;
+            std::vector<bool> isNull;
+            while (i + 1 < argc && !IsStepWord(argv[i + 1])) {
+                ++i;
+                isNull.push_back(strcmp(argv[i], "-") == 0);
+                texts.push_back(argv[i]);
+            }
+            if (step == "run") {
+                std::vector<const char *> parameters;
+                for (size_t k = 0; k < texts.size(); ++k) parameters.push_back(isNull[k] ? nullptr : texts[k].c_str());
+                while (parameters.size() < 3) parameters.push_back(nullptr);  // a host always supplies every entry
+                printf("host: run action %d\n", number);
+                BOOL known = HostExecAction(number, parameters);
+                printf("host: action %d answered %d; vxAVSDrop holds \"%s\"\n", number, known,
+                       HostVariable("vxAVSDrop").c_str());
+            } else {
+                std::vector<HostStringSlot> slots;
+                for (size_t k = 0; k < texts.size(); ++k) {
+                    HostStringSlot block = nullptr;
+                    if (!isNull[k]) {
+                        block = static_cast<char *>(GlobalAlloc(GMEM_ZEROINIT, texts[k].size() + 1));
+                        if (block) memcpy(block, texts[k].c_str(), texts[k].size());
+                    }
+                    slots.push_back(block);
+                }
+                while (slots.size() < 3) slots.push_back(nullptr);
+                BOOL answer = gHost.entry.editAction(number, slots.data());
+                printf("host: edit action %d answered %d; slots now:", number, answer);
+                for (HostStringSlot slot : slots) printf(" %s", slot ? ("\"" + std::string(slot) + "\"").c_str() : "0");
+                printf("\n");
+                for (HostStringSlot slot : slots)
+                    if (slot) GlobalFree(slot);
+            }
+        } else if (step == "message") {
+            need(1);
+            int message = atoi(argv[++i]);
+            gHost.entry.message(message, 0);
+            printf("host: message %d sent\n", message);
+        } else if (step == "about") {
+            printf("host: About box open until closed\n");
+            gHost.entry.about();
+        } else if (step == "window") {
+            need(1);
+            std::string name = argv[++i];
+            int width = 320, height = 240;
+            if (i + 2 < argc && atoi(argv[i + 1]) > 0) {
+                width = atoi(argv[++i]);
+                height = atoi(argv[++i]);
+            }
+            HWND window = CreateWindowExA(0, kHostWindowClass, name.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                          400, 100, width, height, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+            gWindows[name] = window;
+            HostSetObjectWindow(name, window);
+            printf("host: window %s is %lu, %d x %d\n", name.c_str(), static_cast<unsigned long>(
+                   reinterpret_cast<uintptr_t>(window)), width, height);
+        } else if (step == "answer") {
+            need(2);
+            std::string name = argv[++i];
+            HostSetObjectAnswer(name, argv[++i]);
+        } else if (step == "resize") {
+            need(3);
+            HWND window = gWindows[argv[++i]];
+            int width = atoi(argv[++i]);
+            int height = atoi(argv[++i]);
+            SetWindowPos(window, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER);
+            printf("host: window %s resized to %d x %d\n", argv[i - 2], width, height);
+        } else if (step == "close") {
+            need(1);
+            std::string name = argv[++i];
+            DestroyWindow(gWindows[name]);
+            gWindows.erase(name);
+            printf("host: window %s destroyed\n", name.c_str());
+        } else if (step == "wait") {
+            need(1);
+            PumpFor(static_cast<DWORD>(atoi(argv[++i])));
+        } else if (step == "where") {
+            PrintWhere();
+        } else if (step == "unload") {
+            HostUnloadPlugIn();
+            printf("host: plug-in unloaded\n");
+        } else if (step == "load") {
+            if (!LoadAndShake(plugInPath, shape)) return 1;
+        } else {
+            printf("vxhost: unknown step \"%s\"\n", step.c_str());
+            return 2;
+        }
+        PumpFor(0);
+    }
+    if (gHost.module) HostUnloadPlugIn();
+    return 0;
+}

@@ -1,0 +1,323 @@
+// vxavs tests: embedding the visualizer's inner window into host windows and giving it back. The
+// stand-in player runs in a process of its own, as the real one does.
+
+#include <cstring>
+
+#include "plugin_fixture.h"
+#include "standin_player.h"
+
+// Host windows of the test: their procedure records, for each resize, the size the inner window had
+// when the message reached it.
+struct HostWindowRecord {
+    UINT message;
+    SIZE innerSize;
+};
+static std::vector<HostWindowRecord> gHostWindowRecords;
+static HWND gInner;
+
+static SIZE OuterSize(HWND window) {
+    RECT box = {};
+    GetWindowRect(window, &box);
+    return SIZE{box.right - box.left, box.bottom - box.top};
+}
+
+static LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_SIZE || message == WM_USER + 206) gHostWindowRecords.push_back({message, OuterSize(gInner)});
+    if (message == WM_USER + 206) return 0x5A5A;  // a result of the host's own, passed back unchanged
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+class EmbedTest : public PlugInTest {
+protected:
+    static void SetUpTestSuite() {
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = HostWindowProc;
+        windowClass.hInstance = GetModuleHandleA(nullptr);
+        windowClass.lpszClassName = "vxavs test host window";
+        RegisterClassA(&windowClass);
+    }
+    void SetUp() override {
+        PlugInTest::SetUp();
+        ASSERT_TRUE(StartPlayerProcess(PlayerOptions()));
+        windows = PlayerProcessWindows();
+        gInner = windows.inner;
+        gHostWindowRecords.clear();
+    }
+    void TearDown() override {
+        for (HWND window : hostWindows) DestroyWindow(window);
+        PlugInTest::TearDown();
+        StopPlayerProcess();
+    }
+
+    HWND NewHostWindow(const char *objectName, int width, int height) {
+        HWND window = CreateWindowExA(0, "vxavs test host window", objectName, WS_OVERLAPPEDWINDOW | WS_VISIBLE,
+                                      500, 80, width, height, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+        hostWindows.push_back(window);
+        HostSetObjectWindow(objectName, window);
+        return window;
+    }
+
+    void Embed(const char *objectName, const char *mode = "true") { Run(2, {objectName, mode}); }
+
+    // The inner window covers the host window from its client origin, with the host's outer size.
+    void ExpectEmbeddedIn(HWND host) {
+        EXPECT_EQ(GetParent(windows.inner), host);
+        RECT box;
+        GetWindowRect(windows.inner, &box);
+        POINT origin = {box.left, box.top};
+        ScreenToClient(host, &origin);
+        EXPECT_EQ(origin.x, 0);
+        EXPECT_EQ(origin.y, 0);
+        SIZE inner = OuterSize(windows.inner), outer = OuterSize(host);
+        EXPECT_EQ(inner.cx, outer.cx);
+        EXPECT_EQ(inner.cy, outer.cy);
+    }
+
+    // Back in the frame at 11,20, with the frame's outer width less 19 and height less 34.
+    void ExpectInFrame() {
+        EXPECT_EQ(GetParent(windows.inner), windows.frame);
+        RECT box;
+        GetWindowRect(windows.inner, &box);
+        POINT origin = {box.left, box.top};
+        ScreenToClient(windows.frame, &origin);
+        EXPECT_EQ(origin.x, 11);
+        EXPECT_EQ(origin.y, 20);
+        SIZE inner = OuterSize(windows.inner), frame = OuterSize(windows.frame);
+        EXPECT_EQ(inner.cx, frame.cx - 19);
+        EXPECT_EQ(inner.cy, frame.cy - 34);
+    }
+
+    PlayerWindows windows;
+    std::vector<HWND> hostWindows;
+};
+
+TEST_F(EmbedTest, EmbedsIntoTheHostWindowAndGivesItBack) {
+    HWND host = NewHostWindow("Rectangle1", 420, 310);
+    WNDPROC ownProc = reinterpret_cast<WNDPROC>(GetWindowLongA(host, GWL_WNDPROC));
+    Embed("Rectangle1");
+    EXPECT_TRUE(gHost.variableWrites.empty()) << "a successful embedding writes nothing";
+    ASSERT_EQ(gHost.objectQueries.size(), 1u);
+    EXPECT_EQ(gHost.objectQueries[0].requestCode, 7u);
+    EXPECT_EQ(gHost.objectQueries[0].name, "Rectangle1");
+    // Only the first four bytes of the exchange block carry anything.
+    EXPECT_EQ(std::vector<uint8_t>(gHost.lastExchangeBlock + 4, gHost.lastExchangeBlock + 64), std::vector<uint8_t>(60, 0));
+    ExpectEmbeddedIn(host);
+
+    Embed("Rectangle1", "false");
+    EXPECT_TRUE(gHost.variableWrites.empty());
+    ExpectInFrame();
+    EXPECT_EQ(reinterpret_cast<WNDPROC>(GetWindowLongA(host, GWL_WNDPROC)), ownProc);
+    // The host window's messages no longer reach the plug-in.
+    SIZE before = OuterSize(windows.inner);
+    SetWindowPos(host, nullptr, 0, 0, 200, 150, SWP_NOMOVE | SWP_NOZORDER);
+    EXPECT_EQ(OuterSize(windows.inner).cx, before.cx);
+}
+
+TEST_F(EmbedTest, TheInnerWindowFollowsEveryResizeBeforeTheHostSeesIt) {
+    HWND host = NewHostWindow("Panel", 400, 300);
+    Embed("Panel");
+    gHostWindowRecords.clear();
+    SetWindowPos(host, nullptr, 0, 0, 333, 222, SWP_NOMOVE | SWP_NOZORDER);
+    ASSERT_FALSE(gHostWindowRecords.empty());
+    EXPECT_EQ(gHostWindowRecords.back().message, static_cast<UINT>(WM_SIZE));
+    EXPECT_EQ(gHostWindowRecords.back().innerSize.cx, 333);
+    EXPECT_EQ(gHostWindowRecords.back().innerSize.cy, 222);
+    ExpectEmbeddedIn(host);
+
+    // The host's resize message sizes it too, from the window's own rectangle, whatever its parameters.
+    MoveWindow(windows.inner, 0, 0, 10, 10, FALSE);
+    gHostWindowRecords.clear();
+    EXPECT_EQ(SendMessageA(host, WM_USER + 206, 1, 2), 0x5A5A);
+    ASSERT_EQ(gHostWindowRecords.size(), 1u);
+    EXPECT_EQ(gHostWindowRecords[0].innerSize.cx, 333);
+    EXPECT_EQ(gHostWindowRecords[0].innerSize.cy, 222);
+}
+
+TEST_F(EmbedTest, ModesAreMatchedWholeLetterCaseAside) {
+    HWND host = NewHostWindow("Panel", 400, 300);
+    for (const char *ignored : {"yes", " true", "true ", "1", "", "truefalse"}) {
+        Embed("Panel", ignored);
+        EXPECT_EQ(GetParent(windows.inner), windows.frame) << "mode \"" << ignored << "\"";
+    }
+    EXPECT_TRUE(gHost.variableWrites.empty());
+    EXPECT_TRUE(gHost.objectQueries.empty());
+    for (const char *embed : {"TRUE", "True", "tRuE"}) {
+        Embed("Panel", embed);
+        EXPECT_EQ(GetParent(windows.inner), host) << embed;
+        Embed("Panel", embed == std::string("TRUE") ? "FALSE" : "False");
+        EXPECT_EQ(GetParent(windows.inner), windows.frame) << embed;
+    }
+}
+
+TEST_F(EmbedTest, FailuresAreReportedAndEmbedNothing) {
+    NewHostWindow("Panel", 400, 300);
+    // No host window for the name: the host answers "0".
+    Embed("NoSuchObject");
+    EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR4"});
+    EXPECT_EQ(GetParent(windows.inner), windows.frame);
+
+    StopPlayerProcess();
+    HostClearRecords();
+    Embed("Panel");
+    EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR1"});
+    EXPECT_TRUE(gHost.objectQueries.empty()) << "the host is asked only once the visualizer is found";
+
+    PlayerOptions noInner;
+    noInner.inner = kInnerNone;
+    ASSERT_TRUE(StartPlayerProcess(noInner));
+    HostClearRecords();
+    Embed("Panel");
+    EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR6"});
+    EXPECT_TRUE(gHost.objectQueries.empty());
+}
+
+TEST_F(EmbedTest, ReleasingWhatIsNotEmbeddedDoesNothing) {
+    NewHostWindow("Panel", 400, 300);
+    MoveWindow(windows.inner, 3, 4, 50, 60, FALSE);
+    Embed("Panel", "false");
+    gHost.entry.message(2, 0);
+    RECT box;
+    GetWindowRect(windows.inner, &box);
+    POINT origin = {box.left, box.top};
+    ScreenToClient(windows.frame, &origin);
+    EXPECT_EQ(origin.x, 3);
+    EXPECT_EQ(OuterSize(windows.inner).cx, 50);
+    EXPECT_TRUE(gHost.variableWrites.empty());
+}
+
+TEST_F(EmbedTest, HostMessageTwoGivesTheWindowBackAndNoOtherDoes) {
+    HWND host = NewHostWindow("Panel", 400, 300);
+    Embed("Panel");
+    for (int message : {1, 3, 5, 10, -2}) {
+        gHost.entry.message(message, 2);
+        EXPECT_EQ(GetParent(windows.inner), host) << message;
+    }
+    gHost.entry.message(2, 0);
+    ExpectInFrame();
+}
+
+TEST_F(EmbedTest, ANewRequestAfterAReleaseMayNameAnotherWindow) {
+    HWND first = NewHostWindow("Page1", 400, 300);
+    HWND second = NewHostWindow("Page2", 250, 180);
+    Embed("Page1");
+    ExpectEmbeddedIn(first);
+    Embed("Page1", "false");
+    Embed("Page2");
+    ExpectEmbeddedIn(second);
+    EXPECT_EQ(gHost.objectQueries.size(), 2u);
+}
+
+TEST_F(EmbedTest, EmbeddingAgainMovesTheWindowToTheNamedHostWindow) {
+    HWND first = NewHostWindow("Page1", 400, 300);
+    WNDPROC firstProc = reinterpret_cast<WNDPROC>(GetWindowLongA(first, GWL_WNDPROC));
+    HWND second = NewHostWindow("Page2", 250, 180);
+    Embed("Page1");
+    // The same window again: nothing is moved, and the window keeps a single subclass.
+    MoveWindow(windows.inner, 0, 0, 40, 40, FALSE);
+    Embed("Page1");
+    EXPECT_EQ(OuterSize(windows.inner).cx, 40);
+    // Another window: the first gets its own procedure back and the inner window moves over.
+    Embed("Page2");
+    ExpectEmbeddedIn(second);
+    EXPECT_EQ(reinterpret_cast<WNDPROC>(GetWindowLongA(first, GWL_WNDPROC)), firstProc);
+    // Releasing restores the second window and puts the inner window back in its frame.
+    Embed("Page2", "false");
+    ExpectInFrame();
+    EXPECT_EQ(reinterpret_cast<WNDPROC>(GetWindowLongA(second, GWL_WNDPROC)), firstProc);
+    EXPECT_TRUE(gHost.variableWrites.empty());
+}
+
+TEST_F(EmbedTest, ASuccessfulEmbeddingKeepsAnEarlierCode) {
+    NewHostWindow("Panel", 400, 300);
+    Embed("Missing");
+    Embed("Panel");
+    EXPECT_EQ(HostVariable("vxAVSDrop"), "ERROR4");
+    EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR4"});
+}
+
+TEST_F(EmbedTest, ClosingTheHostWindowGivesThePlayersWindowBackFirst) {
+    HWND host = NewHostWindow("Panel", 400, 300);
+    Embed("Panel");
+    ExpectEmbeddedIn(host);
+    DestroyWindow(host);
+    hostWindows.clear();
+    ASSERT_TRUE(IsWindow(windows.inner)) << "the player's window died with the host window";
+    ExpectInFrame();
+    // Nothing is embedded any more: a new request embeds afresh.
+    HWND next = NewHostWindow("Panel", 300, 200);
+    Embed("Panel");
+    ExpectEmbeddedIn(next);
+}
+
+TEST_F(EmbedTest, UnloadingTheLibraryRestoresTheHostWindowsProcedure) {
+    HWND host = NewHostWindow("Panel", 400, 300);
+    WNDPROC ownProc = reinterpret_cast<WNDPROC>(GetWindowLongA(host, GWL_WNDPROC));
+    Embed("Panel");
+    ASSERT_NE(reinterpret_cast<WNDPROC>(GetWindowLongA(host, GWL_WNDPROC)), ownProc);
+    HostUnloadPlugIn();
+    EXPECT_EQ(reinterpret_cast<WNDPROC>(GetWindowLongA(host, GWL_WNDPROC)), ownProc);
+    // The window lives on without the library: its messages reach its own procedure.
+    gHostWindowRecords.clear();
+    SetWindowPos(host, nullptr, 0, 0, 280, 190, SWP_NOMOVE | SWP_NOZORDER);
+    SendMessageA(host, WM_USER + 206, 0, 0);
+    EXPECT_EQ(gHostWindowRecords.size(), 2u);
+    // The inner window stays where it was; give it back by hand before the host window goes.
+    EXPECT_EQ(GetParent(windows.inner), host);
+    SetParent(windows.inner, windows.frame);
+    ASSERT_TRUE(HostLoadPlugIn(BesideTestProgram("vxavs.dll").c_str()));
+    HostHandshake();
+}
+
+TEST_F(EmbedTest, ObjectQueryAnswersAreReadAsNumbers) {
+    HWND host = NewHostWindow("Panel", 400, 300);
+    uintptr_t handle = reinterpret_cast<uintptr_t>(host);
+    ASSERT_EQ(handle % 2, 0u) << "the cases below round to an even handle";
+    char hex[32];
+    sprintf(hex, "&H%lX", static_cast<unsigned long>(handle));
+    struct Case {
+        std::string answer;
+        bool embedsIntoHost;
+        bool error4;
+    };
+    const Case cases[] = {
+        {std::to_string(handle), true, false},
+        {"  " + std::to_string(handle) + "xyz", true, false},
+        {hex, true, false},
+        {std::to_string(handle) + ".5", true, false},      // a tie goes to the even neighbour
+        {std::to_string(handle - 1) + ".5", true, false},  // from below too
+        {std::to_string(handle) + ".4999", true, false},
+        {"", false, true},
+        {"Panel", false, true},
+        {"0.4", false, true},
+        {"4294967296", false, false},  // out of range: -2147483648, which is no window but not 0
+        {std::string(33554432, ' ') + std::to_string(handle), false, true},  // read no further than 32 MiB
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE("answer \"" + c.answer.substr(0, 40) + "\"");
+        HostSetObjectAnswer("Panel", c.answer);
+        HostClearRecords();
+        Embed("Panel");
+        EXPECT_EQ(GetParent(windows.inner), c.embedsIntoHost ? host : windows.frame);
+        EXPECT_EQ(ResultWrites(), c.error4 ? std::vector<std::string>{"ERROR4"} : std::vector<std::string>{});
+        Embed("Panel", "false");
+        ASSERT_EQ(GetParent(windows.inner), windows.frame);
+    }
+}
+
+TEST_F(EmbedTest, AHostThatLeavesTheExchangeBlockAloneHasTheNameRead) {
+    struct Case {
+        const char *name;
+        bool error4;
+    };
+    gHost.answerMode = kLeaveBlockUnchanged;
+    for (Case c : {Case{"Rectangle1", true}, Case{"42abc", false}}) {
+        HostClearRecords();
+        Embed(c.name);
+        EXPECT_EQ(ResultWrites(), c.error4 ? std::vector<std::string>{"ERROR4"} : std::vector<std::string>{}) << c.name;
+        Embed(c.name, "false");
+    }
+    gHost.answerMode = kAnswerNullAddress;
+    HostClearRecords();
+    Embed("Panel");
+    EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR4"});
+}

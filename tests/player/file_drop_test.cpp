@@ -1,0 +1,222 @@
+// vxavs tests: finding the visualizer and dropping files into it. The stand-in player runs on a thread
+// of the test process, where the drop blocks the plug-in posts can be read back byte for byte.
+
+#include <cstring>
+
+#include "plugin_fixture.h"
+#include "standin_player.h"
+
+// A scratch folder with one existing file in it, removed afterwards.
+class DropTest : public PlugInTest {
+protected:
+    void SetUp() override {
+        PlugInTest::SetUp();
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        folder = std::string(temp) + "vxavs drop " + std::to_string(GetCurrentProcessId());
+        CreateDirectoryA(folder.c_str(), nullptr);
+        file = folder + "\\track one.mp3";
+        HANDLE handle = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+        CloseHandle(handle);
+    }
+    void TearDown() override {
+        StopPlayerThread();
+        PlugInTest::TearDown();
+        DeleteFileA(file.c_str());
+        RemoveDirectoryA(folder.c_str());
+    }
+    void StartPlayer(const PlayerOptions &options = PlayerOptions()) { ASSERT_TRUE(StartPlayerThread(options)); }
+
+    // Runs the drop action and waits for the player to receive what was posted, if anything.
+    void Drop(const char *name, const char *second = "") {
+        size_t before = PlayerDrops().size();
+        Run(1, {name, second});
+        if (HostVariable("vxAVSDrop").empty()) WaitForPlayerDrops(before + 1, 5000);
+    }
+
+    std::string folder;
+    std::string file;
+};
+
+// The shell drop block for one ANSI name: header (list at 20, point 5,5, client coordinates, not
+// wide), the name, and two zero bytes.
+static std::vector<uint8_t> ExpectedBlock(const std::string &name) {
+    std::string block("\x14\0\0\0\x05\0\0\0\x05\0\0\0\0\0\0\0\0\0\0\0", 20);
+    block += name;
+    block.append(2, '\0');
+    return std::vector<uint8_t>(block.begin(), block.end());
+}
+
+TEST_F(DropTest, PostsAShellDropBlockThePlayerReadsAndReleases) {
+    StartPlayer();
+    Drop(file.c_str());
+    EXPECT_TRUE(gHost.variableWrites.empty()) << "a successful drop writes nothing";
+    std::vector<PlayerDrop> drops = PlayerDrops();
+    ASSERT_EQ(drops.size(), 1u);
+    const PlayerDrop &drop = drops[0];
+    ASSERT_TRUE(drop.read);
+    std::vector<uint8_t> expected = ExpectedBlock(file);
+    ASSERT_GE(drop.bytes.size(), expected.size());
+    EXPECT_EQ(std::vector<uint8_t>(drop.bytes.begin(), drop.bytes.begin() + expected.size()), expected);
+    EXPECT_EQ(drop.fileCount, 1u);
+    EXPECT_EQ(drop.name, file);
+    EXPECT_EQ(drop.point.x, 5);
+    EXPECT_EQ(drop.point.y, 5);
+    EXPECT_TRUE(drop.pointResult) << "client coordinates";
+    EXPECT_TRUE(drop.goneAfterFinish) << "the receiver's DragFinish releases the block";
+}
+
+TEST_F(DropTest, TheExampleBlockIsThirtyBytes) {
+    // D:\a.mp3 need not exist on this machine: the block is built the same way for any existing name,
+    // so check the layout on a name of the same length made to exist.
+    std::string name = folder + "\\a.mp3";
+    HANDLE handle = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    CloseHandle(handle);
+    StartPlayer();
+    Drop(name.c_str());
+    DeleteFileA(name.c_str());
+    ASSERT_EQ(PlayerDrops().size(), 1u);
+    EXPECT_EQ(PlayerDrops()[0].blockSize, name.size() + 22);
+    std::vector<uint8_t> example = ExpectedBlock("D:\\a.mp3");
+    EXPECT_EQ(example.size(), 30u);
+    EXPECT_EQ(example, (std::vector<uint8_t>{0x14, 0, 0, 0, 5, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x44,
+                                             0x3a, 0x5c, 0x61, 0x2e, 0x6d, 0x70, 0x33, 0, 0}));
+}
+
+TEST_F(DropTest, NamesThatAreNoFileFailBeforeAnyWindowIsLookedFor) {
+    // No player at all: the file test comes first, so every case is ERROR2, never ERROR1.
+    std::string wildcard = folder + "\\*.mp3";
+    std::string question = folder + "\\track one.mp?";
+    std::string missing = folder + "\\missing.mp3";
+    for (const std::string &name : {std::string(""), folder, wildcard, question, std::string("C:"),
+                                     std::string("D:"), missing, folder + "\\"}) {
+        HostClearRecords();
+        Run(1, {name.c_str(), ""});
+        EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR2"}) << "name: " << name;
+    }
+}
+
+TEST_F(DropTest, MissingVisualizerWindowsAreReported) {
+    struct Case {
+        const char *what;
+        bool frame;
+        InnerPlacement inner;
+        const char *frameTitle;
+        const char *expected;
+    };
+    const Case cases[] = {
+        {"no player", false, kInnerNone, "avs", "ERROR1"},
+        {"a frame with another title", true, kInnerChild, "avs2", "ERROR1"},
+        {"a frame with an empty title", true, kInnerChild, "", "ERROR1"},
+        {"a frame without inner window", true, kInnerNone, "avs", "ERROR6"},
+        {"the inner window outside the frame", true, kInnerTopLevel, "avs", "ERROR6"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        PlayerOptions options;
+        options.frame = c.frame;
+        options.inner = c.inner;
+        options.frameTitle = c.frameTitle;
+        StartPlayer(options);
+        HostClearRecords();
+        Drop(file.c_str());
+        EXPECT_EQ(ResultWrites(), std::vector<std::string>{c.expected});
+        EXPECT_TRUE(PlayerDrops().empty());
+        StopPlayerThread();
+    }
+}
+
+TEST_F(DropTest, WindowsAreFoundWhateverTheirLetterCaseAndDepth) {
+    struct Case {
+        const char *what;
+        const char *frameClass;
+        const char *frameTitle;
+        const char *innerClass;
+        InnerPlacement inner;
+    };
+    const Case cases[] = {
+        {"capitals", "WINAMP GEN", "AVS", "AVSWND", kInnerChild},
+        {"small letters", "winamp gen", "avs", "avswnd", kInnerChild},
+        {"a grandchild of the frame", "Winamp Gen", "avs", "avswnd", kInnerGrandchild},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        PlayerOptions options;
+        options.frameClass = c.frameClass;
+        options.frameTitle = c.frameTitle;
+        options.innerClass = c.innerClass;
+        options.inner = c.inner;
+        StartPlayer(options);
+        HostClearRecords();
+        Drop(file.c_str());
+        EXPECT_TRUE(gHost.variableWrites.empty());
+        EXPECT_EQ(PlayerDrops().size(), 1u);
+        StopPlayerThread();
+        // The next case's windows are new: the handle kept from this one is no window any more.
+    }
+}
+
+TEST_F(DropTest, FramesWithOtherTitlesArePassedOver) {
+    // Decoys are made after the frame, so the search meets them first; each holds an inner window of
+    // its own that must not receive the drop.
+    PlayerOptions options;
+    options.decoyFrameTitles = {"avs ", "avs2", "", "Avs editor"};
+    options.decoyFramesHaveInner = true;
+    StartPlayer(options);
+    Drop(file.c_str());
+    EXPECT_TRUE(gHost.variableWrites.empty());
+    ASSERT_EQ(PlayerDrops().size(), 1u);
+    // The thread player records drops of every inner window; make sure the right one got it.
+    PlayerWindows windows = PlayerThreadWindows();
+    EXPECT_NE(windows.inner, nullptr);
+    EXPECT_EQ(PlayerDrops()[0].name, file);
+}
+
+TEST_F(DropTest, TheFoundInnerWindowIsReusedWhileItIsAWindow) {
+    StartPlayer();
+    Drop(file.c_str());
+    // Renamed, the frame could no longer be found; the kept inner window is used without a search.
+    SetWindowTextA(PlayerFrame(), "renamed");
+    Drop(file.c_str());
+    EXPECT_TRUE(gHost.variableWrites.empty());
+    EXPECT_EQ(PlayerDrops().size(), 2u);
+    // Once the player is gone, the next drop searches again and reports what it finds.
+    StopPlayerThread();
+    Run(1, {file.c_str(), ""});
+    EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR1"});
+}
+
+TEST_F(DropTest, ASuccessfulDropKeepsTheEarlierValue) {
+    StartPlayer();
+    for (const char *earlier : {"ERROR2", "-25536"}) {
+        HostClearRecords();
+        gHost.variables["vxAVSDrop"] = earlier;
+        Drop(file.c_str());
+        EXPECT_TRUE(gHost.variableWrites.empty());
+        EXPECT_EQ(HostVariable("vxAVSDrop"), earlier);
+    }
+}
+
+TEST_F(DropTest, TheSecondParameterChangesNothing) {
+    StartPlayer();
+    for (const char *second : {"", "anything at all", "true"}) Drop(file.c_str(), second);
+    Run(1, {file.c_str(), nullptr});
+    WaitForPlayerDrops(4, 5000);
+    std::vector<PlayerDrop> drops = PlayerDrops();
+    ASSERT_EQ(drops.size(), 4u);
+    for (const PlayerDrop &drop : drops) EXPECT_EQ(drop.bytes, drops[0].bytes);
+    EXPECT_TRUE(gHost.variableWrites.empty());
+}
+
+TEST_F(DropTest, ARelativeNameIsTestedHereAndPostedAsItStands) {
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    SetCurrentDirectoryA(folder.c_str());
+    StartPlayer();
+    Drop("track one.mp3");
+    SetCurrentDirectoryA(previous);
+    EXPECT_TRUE(gHost.variableWrites.empty());
+    ASSERT_EQ(PlayerDrops().size(), 1u);
+    EXPECT_EQ(PlayerDrops()[0].name, "track one.mp3");
+}
