@@ -16,6 +16,13 @@
 //   where                      prints where the visualizer's inner window is and how large
 //   unload                     unloads the plug-in (the hand-shake is made again by `load`)
 //   load                       loads the plug-in again and makes the hand-shake
+//   player start               starts the stand-in player, vxplayer.exe, in a process of its own
+//   player thread              starts the stand-in player on a thread of this process instead
+//                              (under Wine, the only way a drop block can be read back)
+//   player reply N             the player answers commands with N from now on
+//   player stop                stops the stand-in player
+//
+// A publication author on Windows can run this against the real player: leave out the player steps.
 
 #include <windows.h>
 
@@ -27,8 +34,10 @@
 #include <vector>
 
 #include "standin_host.h"
+#include "standin_player.h"
 
 static std::map<std::string, HWND> gWindows;
+static bool playerInProcess, playerOnThread;
 static const char kHostWindowClass[] = "vxhost object";
 
 static LRESULT CALLBACK HostObjectProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -98,7 +107,7 @@ static void PrintWhere() {
 
 static bool IsStepWord(const char *word) {
     static const char *const kSteps[] = {"run",    "edit", "message", "about", "window", "answer",
-                                         "resize", "close", "wait",   "where", "unload", "load"};
+                                         "resize", "close", "wait",   "where", "unload", "load", "player"};
     for (const char *step : kSteps)
         if (strcmp(word, step) == 0) return true;
     return false;
@@ -114,9 +123,10 @@ static bool LoadAndShake(const std::string &path, AddActionShape shape) {
         printf("host: cannot load %s (error %lu)\n", path.c_str(), GetLastError());
         return false;
     }
+    printf("host: loaded %s\n", path.c_str());
     HostHandshake(shape);
-    printf("host: loaded %s: title %s, author %s, description %s\n", path.c_str(), gHost.identity[0],
-           gHost.identity[1], gHost.identity[2]);
+    printf("host: title \"%s\", author \"%s\", description \"%s\"\n", gHost.identity[0], gHost.identity[1],
+           gHost.identity[2]);
     return true;
 }
 
@@ -231,6 +241,35 @@ int main(int argc, char **argv) {
             PumpFor(static_cast<DWORD>(atoi(argv[++i])));
         } else if (step == "where") {
             PrintWhere();
+        } else if (step == "player") {
+            need(1);
+            std::string what = argv[++i];
+            PlayerOptions options;
+            options.echo = true;
+            if (what == "start") {
+                PlayerProcessOptions processOptions;
+                processOptions.echo = true;
+                playerInProcess = StartPlayerProcess(options, processOptions);
+                printf("host: stand-in player %s\n", playerInProcess ? "started in its own process" : "did not start");
+            } else if (what == "thread") {
+                playerOnThread = StartPlayerThread(options);
+                printf("host: stand-in player %s\n", playerOnThread ? "started on a thread of the host" : "did not start");
+            } else if (what == "reply") {
+                need(1);
+                int32_t reply = static_cast<int32_t>(strtoll(argv[++i], nullptr, 0));
+                if (playerInProcess) PlayerProcessSetReply(reply);
+                if (playerOnThread) PlayerSetReply(reply);
+                printf("host: the player will answer %ld\n", static_cast<long>(reply));
+            } else if (what == "stop") {
+                PumpFor(200);  // let the player report what it received
+                if (playerInProcess) StopPlayerProcess();
+                if (playerOnThread) StopPlayerThread();
+                playerInProcess = playerOnThread = false;
+                printf("host: stand-in player stopped\n");
+            } else {
+                printf("vxhost: unknown player step \"%s\"\n", what.c_str());
+                return 2;
+            }
         } else if (step == "unload") {
             HostUnloadPlugIn();
             printf("host: plug-in unloaded\n");
@@ -242,6 +281,8 @@ int main(int argc, char **argv) {
         }
         PumpFor(0);
     }
+    if (playerInProcess) StopPlayerProcess();
+    if (playerOnThread) StopPlayerThread();
     if (gHost.module) HostUnloadPlugIn();
     return 0;
 }
