@@ -51,13 +51,14 @@ static bool SendToPlayer(HWND window, UINT message, WPARAM wParam, LPARAM lParam
         MSG unused;
         PeekMessageA(&unused, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
         if (pending.replied) break;
+        // Only after a quiet spell is the player looked at: a prompt reply costs no extra calls.
+        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_SENDMESSAGE) != WAIT_TIMEOUT) continue;
         if (!IsWindow(window)) break;  // the player went away without answering: 0, as SendMessageA
         if (IsHungAppWindow(window)) {
             KeepLoadedForLateReplies();
             answered = false;
             break;
         }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_SENDMESSAGE);
     }
     pPendingReplies = pending.outer;
     *reply = pending.result;
