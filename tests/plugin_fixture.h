@@ -18,6 +18,23 @@ inline std::string BesideTestProgram(const char *name) {
     return directory.substr(0, directory.find_last_of("\\/") + 1) + name;
 }
 
+// Players of other programs running meanwhile (another test run, a benchmark) would be found instead
+// of ours, or would send their commands to ours: each test program works on a desktop of its own,
+// which the players it starts inherit (a player thread joins it too).
+class OwnDesktop : public ::testing::Environment {
+public:
+    void SetUp() override {
+        std::string name = "vxavs tests " + std::to_string(GetCurrentProcessId());
+        HDESK desktop = CreateDesktopA(name.c_str(), nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+        ASSERT_NE(desktop, nullptr);
+        ASSERT_TRUE(SetThreadDesktop(desktop)) << "this thread already has windows";
+        // The desktop's own window is made now, by this thread: a player process making the first
+        // window there keeps the system waiting for it for seconds.
+        ASSERT_NE(GetDesktopWindow(), nullptr);
+    }
+};
+static ::testing::Environment *const gOwnDesktop = ::testing::AddGlobalTestEnvironment(new OwnDesktop);
+
 class PlugInTest : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -536,7 +536,9 @@ static HANDLE evPlayerReady;
 static bool fPlayerThreadReady;
 static PlayerOptions optThread;
 
-static DWORD WINAPI PlayerThreadProc(void *) {
+static DWORD WINAPI PlayerThreadProc(void *desktop) {
+    // On the starter's desktop, which need not be the process's first one: the plug-in looks there.
+    SetThreadDesktop(static_cast<HDESK>(desktop));
     fPlayerThreadReady = CreatePlayerWindows(optThread);
     bool ready = fPlayerThreadReady;
     SetEvent(evPlayerReady);
@@ -571,7 +573,7 @@ bool StartPlayerThread(const PlayerOptions &options) {
     if (evPlayerReady == nullptr) return false;
     fPlayerThreadReady = false;
     DWORD threadId;
-    hPlayerThread = CreateThread(nullptr, 0, PlayerThreadProc, nullptr, 0, &threadId);
+    hPlayerThread = CreateThread(nullptr, 0, PlayerThreadProc, GetThreadDesktop(GetCurrentThreadId()), 0, &threadId);
     if (hPlayerThread != nullptr) WaitForSingleObject(evPlayerReady, INFINITE);
     CloseHandle(evPlayerReady);
     evPlayerReady = nullptr;

@@ -226,7 +226,9 @@ static BOOL CALLBACK FindMessageBox(HWND window, LPARAM found) {
 
 TEST_F(DispatchTest, AboutBoxShowsItsTextAndReturnsWhenClosed) {
     AboutBoxSeen seen;
-    std::thread reader([&seen] {
+    HDESK desktop = GetThreadDesktop(GetCurrentThreadId());
+    std::thread reader([&seen, desktop] {
+        SetThreadDesktop(desktop);  // the box shows on the desktop of the thread that opened it
         HWND box = nullptr;
         for (int tries = 0; tries < 500 && box == nullptr; ++tries) {
             Sleep(10);

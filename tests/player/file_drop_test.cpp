@@ -167,10 +167,7 @@ TEST_F(DropTest, FramesWithOtherTitlesArePassedOver) {
     Drop(file.c_str());
     EXPECT_TRUE(gHost.variableWrites.empty());
     ASSERT_EQ(PlayerDrops().size(), 1u);
-    // The thread player records drops of every inner window; make sure the right one got it.
-    PlayerWindows windows = PlayerThreadWindows();
-    EXPECT_NE(windows.inner, nullptr);
-    EXPECT_EQ(PlayerDrops()[0].name, file);
+    EXPECT_EQ(PlayerDrops()[0].window, PlayerInnerWindow());
 }
 
 TEST_F(DropTest, TheFoundInnerWindowIsReusedWhileItIsAWindow) {

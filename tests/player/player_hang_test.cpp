@@ -1,0 +1,180 @@
+// vxavs tests: player commands to a player that stops answering, or takes its time. A program of its
+// own: once the plug-in gives up on a reply it stays loaded for good, so reloading no longer resets it.
+
+#include "plugin_fixture.h"
+#include "standin_player.h"
+
+// Handles everything that reaches this thread for ms, late replies to SendMessageCallbackA included.
+static void PumpMessagesFor(DWORD ms) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= ms) return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, elapsed + 20 < ms ? 20 : ms - elapsed, QS_ALLINPUT);
+    }
+}
+
+// How many commands the player has finished handling, from the lines it prints (its control window
+// shares the thread that may be asleep).
+static int AnsweredLines() {
+    int count = 0;
+    for (const std::string &line : PlayerProcessLines())
+        if (line.find(", answered ") != std::string::npos) ++count;
+    return count;
+}
+
+// Pumps this thread's messages until the player has answered `count` commands; false on timeout.
+static bool PumpUntilAnswered(int count, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    while (AnsweredLines() < count) {
+        if (GetTickCount() - start >= timeoutMs) return false;
+        PumpMessagesFor(50);
+    }
+    return true;
+}
+
+static bool WaitUntilHung(HWND window, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    while (!IsHungAppWindow(window)) {
+        if (GetTickCount() - start >= timeoutMs) return false;
+        PumpMessagesFor(50);
+    }
+    return true;
+}
+
+// Wine ignores an exception raised inside a call the system makes back into the program, as a late
+// reply is: a call into code that has gone away would pass unseen. Faults at the plug-in's addresses
+// are counted here instead.
+static uintptr_t gPlugInStart, gPlugInEnd;
+static volatile LONG gPlugInFaults;
+static LONG CALLBACK CountPlugInFaults(EXCEPTION_POINTERS *info) {
+    uintptr_t at = reinterpret_cast<uintptr_t>(info->ExceptionRecord->ExceptionAddress);
+    if (info->ExceptionRecord->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && at >= gPlugInStart && at < gPlugInEnd)
+        InterlockedIncrement(&gPlugInFaults);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+static int gDirectReplies;
+static VOID CALLBACK CountDirectReply(HWND, UINT, ULONG_PTR, LRESULT) { ++gDirectReplies; }
+
+class HangTest : public PlugInTest {
+protected:
+    void SetUp() override {
+        PlugInTest::SetUp();
+        const uint8_t *image = reinterpret_cast<const uint8_t *>(gHost.module);
+        const IMAGE_NT_HEADERS *headers =
+            reinterpret_cast<const IMAGE_NT_HEADERS *>(image + reinterpret_cast<const IMAGE_DOS_HEADER *>(image)->e_lfanew);
+        gPlugInStart = reinterpret_cast<uintptr_t>(image);
+        gPlugInEnd = gPlugInStart + headers->OptionalHeader.SizeOfImage;
+        gPlugInFaults = 0;
+        faultCounter = AddVectoredExceptionHandler(1, CountPlugInFaults);
+        ASSERT_NE(faultCounter, nullptr);
+        PlayerProcessOptions processOptions;
+        processOptions.lifetimeSeconds = 60;  // a player still asleep when the test ends goes by itself
+        ASSERT_TRUE(StartPlayerProcess(PlayerOptions(), processOptions));
+        main = PlayerProcessWindows().mains.at(0);
+    }
+    void TearDown() override {
+        PlugInTest::TearDown();
+        StopPlayerProcess(2000);
+        if (faultCounter != nullptr) RemoveVectoredExceptionHandler(faultCounter);
+    }
+
+    void NextCommand(CommandBehaviourKind kind, uint32_t ms) {
+        PlayerBehaviour behaviour;
+        behaviour.kind = kind;
+        behaviour.ms = ms;
+        ASSERT_TRUE(PlayerProcessSetBehaviour(behaviour));
+    }
+
+    // Runs the command action and returns how long it took, in milliseconds.
+    DWORD TimedCommand(const char *wParamText) {
+        DWORD start = GetTickCount();
+        Run(3, {"WM_COMMAND", wParamText, "0"});
+        return GetTickCount() - start;
+    }
+
+    HWND main = nullptr;
+    void *faultCounter = nullptr;
+};
+
+// First of this program: it means something only while no earlier give-up has kept the plug-in loaded.
+TEST_F(HangTest, UnloadingAfterGivingUpSurvivesTheLateReply) {
+    NextCommand(kHang, 10000);
+    DWORD elapsed = TimedCommand("1");
+    EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"(null)", "ERROR5"}));
+    EXPECT_LT(elapsed, 9500u) << "the action waited for the reply";
+    HostUnloadPlugIn();
+    // The reply now comes to a plug-in the host has let go of.
+    ASSERT_TRUE(PumpUntilAnswered(1, 15000));
+    PumpMessagesFor(1000);
+    EXPECT_EQ(gPlugInFaults, 0) << "the late reply ran where the plug-in's code used to be";
+    EXPECT_TRUE(gHost.variableWrites.empty());
+}
+
+TEST_F(HangTest, APlayerAlreadyHungIsNotWaitedFor) {
+    NextCommand(kHang, 8000);
+    gDirectReplies = 0;
+    ASSERT_TRUE(SendMessageCallbackA(main, WM_COMMAND, 1, 0, CountDirectReply, 0));
+    ASSERT_TRUE(WaitUntilHung(main, 7500)) << "the system never reported the sleeping player hung";
+    DWORD elapsed = TimedCommand("2");
+    EXPECT_LT(elapsed, 1500u);
+    EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"(null)", "ERROR5"}));
+
+    // Once awake the player has handled only the command it hung on: nothing was left queued for it.
+    ASSERT_TRUE(PumpUntilAnswered(1, 10000));
+    PumpMessagesFor(500);
+    EXPECT_EQ(gDirectReplies, 1);
+    EXPECT_EQ(PlayerProcessCommandCount(), 1);
+    PlayerCommand command = {};
+    ASSERT_TRUE(PlayerProcessCommand(-1, &command));
+    EXPECT_EQ(command.wParam, 1u);
+}
+
+TEST_F(HangTest, APlayerThatHangsOnTheRequestIsGivenUpOnAndWorksAgainOnceAwake) {
+    NextCommand(kHang, 20000);
+    DWORD elapsed = TimedCommand("3");
+    EXPECT_TRUE(IsHungAppWindow(main)) << "given up on a player the system does not report hung";
+    // The system reports a hang after about 5 s; a bound well below the 20 s sleep, not a timing.
+    EXPECT_LT(elapsed, 12000u);
+    EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"(null)", "ERROR5"}));
+
+    // The late reply is delivered while this thread pumps; it must change nothing.
+    HostClearRecords();
+    ASSERT_TRUE(PumpUntilAnswered(1, 25000));
+    PumpMessagesFor(1000);
+    EXPECT_EQ(gPlugInFaults, 0);
+    EXPECT_TRUE(gHost.variableWrites.empty()) << "the late reply was written";
+    PlayerCommand command = {};
+    ASSERT_TRUE(PlayerProcessCommand(-1, &command));
+    EXPECT_EQ(command.wParam, 3u);
+    EXPECT_TRUE(command.answered);
+
+    // The woken player answers the next command as usual.
+    ASSERT_TRUE(PlayerProcessSetReply(321));
+    elapsed = TimedCommand("4");
+    EXPECT_LT(elapsed, 2000u);
+    EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"(null)", "321"}));
+    EXPECT_EQ(PlayerProcessCommandCount(), 2);
+    ASSERT_TRUE(PlayerProcessCommand(-1, &command));
+    EXPECT_EQ(command.wParam, 4u);
+    PumpMessagesFor(300);
+    EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"(null)", "321"}));
+}
+
+TEST_F(HangTest, ABusyPlayerThatKeepsHandlingMessagesIsWaitedFor) {
+    ASSERT_TRUE(PlayerProcessSetReply(555));
+    NextCommand(kBusy, 8000);
+    DWORD elapsed = TimedCommand("5");
+    EXPECT_GE(elapsed, 7500u) << "the action returned before the player answered";
+    EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"(null)", "555"}));
+    PlayerCommand command = {};
+    ASSERT_TRUE(PlayerProcessCommand(-1, &command));
+    EXPECT_EQ(command.wParam, 5u);
+    EXPECT_TRUE(command.answered);
+}
