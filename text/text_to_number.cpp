@@ -18,38 +18,41 @@ static const int kMaxPowerOfTen = 4932;     // 10^4932 < LDBL_MAX < 10^4933
 // Larger than any count that can still change the result (4933 + 9999 + 2 * 4932 and a margin).
 static const size_t kCountCap = 1 << 20;
 
-// Any power of ten from 0 to 4932 with at most one multiplication: 10^n = 10^(n mod 32) * 10^(32 k).
-// The compiler rounds each literal correctly; up to 10^27 they are exact (5^27 < 2^63), so texts with
-// a small exponent read as the correctly rounded value, and larger ones within about 1.5 ulp.
-static const long double kTensLow[32] = {
-    1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,  1e9L,  1e10L,
-    1e11L, 1e12L, 1e13L, 1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L, 1e20L, 1e21L,
-    1e22L, 1e23L, 1e24L, 1e25L, 1e26L, 1e27L, 1e28L, 1e29L, 1e30L, 1e31L,
+// Any power of ten from 0 to 4932 with at most one multiplication: 10^n = 10^(n mod 27) * 10^(27 k).
+// The small factors are exact (5^26 < 2^63); the compiler rounds each large one correctly. So texts whose
+// power of ten stays below 10^27 read as the correctly rounded value, and the others after at most three
+// roundings (two-step divisions: four), within a few units in the last of the 64 bits.
+static const int kTensStep = 27;
+static const long double kTensLow[kTensStep] = {
+    1e0L,  1e1L,  1e2L,  1e3L,  1e4L,  1e5L,  1e6L,  1e7L,  1e8L,  1e9L,  1e10L, 1e11L, 1e12L, 1e13L,
+    1e14L, 1e15L, 1e16L, 1e17L, 1e18L, 1e19L, 1e20L, 1e21L, 1e22L, 1e23L, 1e24L, 1e25L, 1e26L,
 };
-static const long double kTensHigh[kMaxPowerOfTen / 32 + 1] = {
-    1e0L,    1e32L,   1e64L,   1e96L,   1e128L,  1e160L,  1e192L,  1e224L,  1e256L,  1e288L,
-    1e320L,  1e352L,  1e384L,  1e416L,  1e448L,  1e480L,  1e512L,  1e544L,  1e576L,  1e608L,
-    1e640L,  1e672L,  1e704L,  1e736L,  1e768L,  1e800L,  1e832L,  1e864L,  1e896L,  1e928L,
-    1e960L,  1e992L,  1e1024L, 1e1056L, 1e1088L, 1e1120L, 1e1152L, 1e1184L, 1e1216L, 1e1248L,
-    1e1280L, 1e1312L, 1e1344L, 1e1376L, 1e1408L, 1e1440L, 1e1472L, 1e1504L, 1e1536L, 1e1568L,
-    1e1600L, 1e1632L, 1e1664L, 1e1696L, 1e1728L, 1e1760L, 1e1792L, 1e1824L, 1e1856L, 1e1888L,
-    1e1920L, 1e1952L, 1e1984L, 1e2016L, 1e2048L, 1e2080L, 1e2112L, 1e2144L, 1e2176L, 1e2208L,
-    1e2240L, 1e2272L, 1e2304L, 1e2336L, 1e2368L, 1e2400L, 1e2432L, 1e2464L, 1e2496L, 1e2528L,
-    1e2560L, 1e2592L, 1e2624L, 1e2656L, 1e2688L, 1e2720L, 1e2752L, 1e2784L, 1e2816L, 1e2848L,
-    1e2880L, 1e2912L, 1e2944L, 1e2976L, 1e3008L, 1e3040L, 1e3072L, 1e3104L, 1e3136L, 1e3168L,
-    1e3200L, 1e3232L, 1e3264L, 1e3296L, 1e3328L, 1e3360L, 1e3392L, 1e3424L, 1e3456L, 1e3488L,
-    1e3520L, 1e3552L, 1e3584L, 1e3616L, 1e3648L, 1e3680L, 1e3712L, 1e3744L, 1e3776L, 1e3808L,
-    1e3840L, 1e3872L, 1e3904L, 1e3936L, 1e3968L, 1e4000L, 1e4032L, 1e4064L, 1e4096L, 1e4128L,
-    1e4160L, 1e4192L, 1e4224L, 1e4256L, 1e4288L, 1e4320L, 1e4352L, 1e4384L, 1e4416L, 1e4448L,
-    1e4480L, 1e4512L, 1e4544L, 1e4576L, 1e4608L, 1e4640L, 1e4672L, 1e4704L, 1e4736L, 1e4768L,
-    1e4800L, 1e4832L, 1e4864L, 1e4896L, 1e4928L,
+static const long double kTensHigh[kMaxPowerOfTen / kTensStep + 1] = {
+    1e0L, 1e27L, 1e54L, 1e81L, 1e108L, 1e135L, 1e162L, 1e189L, 1e216L, 1e243L,
+    1e270L, 1e297L, 1e324L, 1e351L, 1e378L, 1e405L, 1e432L, 1e459L, 1e486L, 1e513L,
+    1e540L, 1e567L, 1e594L, 1e621L, 1e648L, 1e675L, 1e702L, 1e729L, 1e756L, 1e783L,
+    1e810L, 1e837L, 1e864L, 1e891L, 1e918L, 1e945L, 1e972L, 1e999L, 1e1026L, 1e1053L,
+    1e1080L, 1e1107L, 1e1134L, 1e1161L, 1e1188L, 1e1215L, 1e1242L, 1e1269L, 1e1296L, 1e1323L,
+    1e1350L, 1e1377L, 1e1404L, 1e1431L, 1e1458L, 1e1485L, 1e1512L, 1e1539L, 1e1566L, 1e1593L,
+    1e1620L, 1e1647L, 1e1674L, 1e1701L, 1e1728L, 1e1755L, 1e1782L, 1e1809L, 1e1836L, 1e1863L,
+    1e1890L, 1e1917L, 1e1944L, 1e1971L, 1e1998L, 1e2025L, 1e2052L, 1e2079L, 1e2106L, 1e2133L,
+    1e2160L, 1e2187L, 1e2214L, 1e2241L, 1e2268L, 1e2295L, 1e2322L, 1e2349L, 1e2376L, 1e2403L,
+    1e2430L, 1e2457L, 1e2484L, 1e2511L, 1e2538L, 1e2565L, 1e2592L, 1e2619L, 1e2646L, 1e2673L,
+    1e2700L, 1e2727L, 1e2754L, 1e2781L, 1e2808L, 1e2835L, 1e2862L, 1e2889L, 1e2916L, 1e2943L,
+    1e2970L, 1e2997L, 1e3024L, 1e3051L, 1e3078L, 1e3105L, 1e3132L, 1e3159L, 1e3186L, 1e3213L,
+    1e3240L, 1e3267L, 1e3294L, 1e3321L, 1e3348L, 1e3375L, 1e3402L, 1e3429L, 1e3456L, 1e3483L,
+    1e3510L, 1e3537L, 1e3564L, 1e3591L, 1e3618L, 1e3645L, 1e3672L, 1e3699L, 1e3726L, 1e3753L,
+    1e3780L, 1e3807L, 1e3834L, 1e3861L, 1e3888L, 1e3915L, 1e3942L, 1e3969L, 1e3996L, 1e4023L,
+    1e4050L, 1e4077L, 1e4104L, 1e4131L, 1e4158L, 1e4185L, 1e4212L, 1e4239L, 1e4266L, 1e4293L,
+    1e4320L, 1e4347L, 1e4374L, 1e4401L, 1e4428L, 1e4455L, 1e4482L, 1e4509L, 1e4536L, 1e4563L,
+    1e4590L, 1e4617L, 1e4644L, 1e4671L, 1e4698L, 1e4725L, 1e4752L, 1e4779L, 1e4806L, 1e4833L,
+    1e4860L, 1e4887L, 1e4914L,
 };
-
-static const int kTensHighestStep = kMaxPowerOfTen / 32 * 32;  // 4928
+static const int kTensHighestStep = kMaxPowerOfTen / kTensStep * kTensStep;  // 4914
 
 static long double PowerOfTen(int n) {  // 0 <= n <= kMaxPowerOfTen
-    if (n < 32) return kTensLow[n];
-    return kTensHigh[n >> 5] * kTensLow[n & 31];
+    if (n < kTensStep) return kTensLow[n];
+    return kTensHigh[n / kTensStep] * kTensLow[n % kTensStep];
 }
 
 static inline bool IsDecimalDigit(char c) { return static_cast<unsigned char>(c - '0') < 10; }
@@ -157,13 +160,17 @@ long double TextToNumber(std::string_view text) {
         if (exponentNegative) writtenExponent = -writtenExponent;
     }
 
-    // Overflow and underflow are judged on the counts alone, before any arithmetic, so a zero mantissa
-    // with a huge exponent overflows too.
+    // Zero stays zero whatever the exponent: there is nothing to overflow.
+    if (mantissa == 0) return negative ? -0.0L : 0.0L;
+
+    // Overflow and underflow are judged on the counts alone, before any arithmetic: significant integer
+    // digits (leading zeros not counted, dropped ones counted) plus the written exponent.
     const int resultExponent = ClampCount(integerDigits) + writtenExponent;
     if (resultExponent >= kOverflowExponent) return negative ? -0x1p127L : 0x1p127L;
     if (resultExponent <= -kOverflowExponent) return negative ? -0.0L : 0.0L;
 
-    // The scale is at most resultExponent - 1 (or exactly it with a zero mantissa), so at most 4932.
+    // The scale is at most resultExponent - 1, so at most 4931, and
+    // the product stays below 10^4932: it never overflows.
     const int droppedIntegerDigits = integerDigits > kMaxMantissaDigits ? static_cast<int>(integerDigits) - kMaxMantissaDigits : 0;
     const int scale = writtenExponent + droppedIntegerDigits - ClampCount(fractionScale);
     long double value = static_cast<long double>(static_cast<int64_t>(mantissa));
@@ -173,11 +180,9 @@ long double TextToNumber(std::string_view text) {
         value /= PowerOfTen(-scale);
     } else if (-scale - kTensHighestStep <= kMaxPowerOfTen) {
         // 10^-scale alone would be infinite although the quotient may still be a number: divide twice.
-        // Whenever the quotient is normal the first power is below 10^28, so both powers are exact or
-        // one correct rounding away, and the result stays as close as with a single division.
-        value = value / PowerOfTen(-scale - kTensHighestStep) / kTensHigh[kTensHighestStep / 32];
+        value = value / PowerOfTen(-scale - kTensHighestStep) / kTensHigh[kTensHighestStep / kTensStep];
     } else {
-        value = 0;  // below 10^18 / 10^9860, far under the smallest subnormal
+        value = 0;  // below 10^18 / 10^9847, far under the smallest subnormal
     }
     return negative ? -value : value;
 }
@@ -194,12 +199,9 @@ static bool RoundToInt64(long double number, int64_t *rounded) {
     const bool negative = (signAndExponent & 0x8000) != 0;
     const int exponent = static_cast<int>(signAndExponent & 0x7FFF) - 16383;  // number = significand * 2^(exponent - 63)
 
-    uint64_t magnitude;
-    if (exponent >= 63) {
-        return false;
-    } else if (exponent < -1) {
-        magnitude = 0;  // below 0.5, subnormals included
-    } else {
+    if (exponent >= 63) return false;
+    uint64_t magnitude = 0;  // stays 0 below 0.5, subnormals included
+    if (exponent >= -1) {
         const unsigned shift = static_cast<unsigned>(63 - exponent);  // 1 to 64
         const uint64_t half = uint64_t(1) << (shift - 1);
         const uint64_t fraction = shift == 64 ? significand : significand & ((uint64_t(1) << shift) - 1);

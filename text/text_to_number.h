@@ -10,6 +10,8 @@
 // 64-bit precision; callers on Windows set it for the length of their entry point.
 long double TextToNumber(std::string_view text);
 
+// The two roundings read the number's bits: they do not depend on the x87 mode and raise no exception.
+
 // Nearest integer, ties to even; out of the signed 32-bit range gives -2147483648.
 int32_t RoundToInt32(long double number);
 

@@ -262,7 +262,8 @@ TEST_F(NumberReading, OverflowAndUnderflow) {
         {"1e99999", kOverflow},
         {"1e99999999999999999999999", kOverflow},
         {"-1e99999999999999999999999", -kOverflow},
-        {"0e4933", kOverflow},  // judged on the counts, not on the value
+        {"0e4933", 0},  // zero has nothing to overflow
+        {"-0.000e9999", 0},
         {"1e-4934", 0},         // 1 - 4934 = -4933
         {"0.1e-4933", 0},
         {"-0.1e-4933", 0},
@@ -278,8 +279,8 @@ TEST_F(NumberReading, OverflowAndUnderflow) {
     for (const ReadCase &c : cases) ExpectReads(c);
 }
 
-// Beyond 10^27 the powers of ten are rounded, so there the reader promises the value within 2 units in
-// the last place (fixed units of the smallest subnormal below the normal range).
+// Beyond 10^27 the powers of ten are rounded: there the value comes after at most four roundings, so
+// within 4 units in the last place (units of the smallest subnormal below the normal range).
 long double UnitInLastPlace(long double x) {
     const long double smallest = std::numeric_limits<long double>::denorm_min();
     if (x == 0 || std::fabs(x) < std::numeric_limits<long double>::min()) return smallest;
@@ -308,7 +309,7 @@ TEST_F(NumberReading, LargePowersOfTenAreNearlyExact) {
     };
     for (const ReadCase &c : cases) {
         long double got = TextToNumber(c.text);
-        long double tolerance = 2 * UnitInLastPlace(c.expected);
+        long double tolerance = 4 * UnitInLastPlace(c.expected);
         EXPECT_TRUE(std::fabs(got - c.expected) <= tolerance)
             << Quote(c.text) << " read " << Show(got) << ", expected " << Show(c.expected);
         EXPECT_TRUE(got != 0 || c.expected == 0) << Quote(c.text);
