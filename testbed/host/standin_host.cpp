@@ -159,3 +159,19 @@ std::string HostVariable(const std::string &name) {
 }
 
 bool HostVariableWritten(const std::string &name) { return gHost.variables.count(name) != 0; }
+
+void HostPumpMessages(DWORD milliseconds) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= milliseconds) return;
+        // Short waits, so that replies delivered outside the queue are seen promptly too.
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, elapsed + 20 < milliseconds ? 20 : milliseconds - elapsed,
+                                  QS_ALLINPUT);
+    }
+}

@@ -96,6 +96,10 @@ void HostSetObjectWindow(const std::string &name, HWND window);
 std::string HostVariable(const std::string &name);
 bool HostVariableWritten(const std::string &name);
 
+// Handles the host thread's messages for the given time, as a host's message loop would (0: only
+// what is queued now).
+void HostPumpMessages(DWORD milliseconds);
+
 // Callbacks, exposed so tests can hand them over in other orders or shapes.
 void __stdcall HostAddActionSixWords(uint32_t number, const char *name, const char *hint, const uint8_t *types,
                                      uint32_t count, uint32_t countAgain);

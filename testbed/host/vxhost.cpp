@@ -51,20 +51,6 @@ static LRESULT CALLBACK HostObjectProc(HWND window, UINT message, WPARAM wParam,
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-static void PumpFor(DWORD milliseconds) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= milliseconds) return;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, milliseconds - elapsed, QS_ALLINPUT);
-    }
-}
-
 static std::string Describe(HWND window) {
     if (window == nullptr) return "nothing";
     for (const auto &named : gWindows)
@@ -238,7 +224,7 @@ int main(int argc, char **argv) {
             printf("host: window %s destroyed\n", name.c_str());
         } else if (step == "wait") {
             need(1);
-            PumpFor(static_cast<DWORD>(atoi(argv[++i])));
+            HostPumpMessages(static_cast<DWORD>(atoi(argv[++i])));
         } else if (step == "where") {
             PrintWhere();
         } else if (step == "player") {
@@ -261,7 +247,7 @@ int main(int argc, char **argv) {
                 if (playerOnThread) PlayerSetReply(reply);
                 printf("host: the player will answer %ld\n", static_cast<long>(reply));
             } else if (what == "stop") {
-                PumpFor(200);  // let the player report what it received
+                HostPumpMessages(200);  // let the player report what it received
                 if (playerInProcess) StopPlayerProcess();
                 if (playerOnThread) StopPlayerThread();
                 playerInProcess = playerOnThread = false;
@@ -279,7 +265,7 @@ int main(int argc, char **argv) {
             printf("vxhost: unknown step \"%s\"\n", step.c_str());
             return 2;
         }
-        PumpFor(0);
+        HostPumpMessages(0);
     }
     if (playerInProcess) StopPlayerProcess();
     if (playerOnThread) StopPlayerThread();

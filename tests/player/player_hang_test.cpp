@@ -4,21 +4,6 @@
 #include "plugin_fixture.h"
 #include "standin_player.h"
 
-// Handles everything that reaches this thread for ms, late replies to SendMessageCallbackA included.
-static void PumpMessagesFor(DWORD ms) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= ms) return;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, elapsed + 20 < ms ? 20 : ms - elapsed, QS_ALLINPUT);
-    }
-}
-
 // How many commands the player has finished handling, from the lines it prints (its control window
 // shares the thread that may be asleep).
 static int AnsweredLines() {
@@ -33,7 +18,7 @@ static bool PumpUntilAnswered(int count, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     while (AnsweredLines() < count) {
         if (GetTickCount() - start >= timeoutMs) return false;
-        PumpMessagesFor(50);
+        HostPumpMessages(50);
     }
     return true;
 }
@@ -42,7 +27,7 @@ static bool WaitUntilHung(HWND window, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     while (!IsHungAppWindow(window)) {
         if (GetTickCount() - start >= timeoutMs) return false;
-        PumpMessagesFor(50);
+        HostPumpMessages(50);
     }
     return true;
 }
@@ -112,7 +97,7 @@ TEST_F(HangTest, UnloadingAfterGivingUpSurvivesTheLateReply) {
     HostUnloadPlugIn();
     // The reply now comes to a plug-in the host has let go of.
     ASSERT_TRUE(PumpUntilAnswered(1, 15000));
-    PumpMessagesFor(1000);
+    HostPumpMessages(1000);
     EXPECT_EQ(gPlugInFaults, 0) << "the late reply ran where the plug-in's code used to be";
     EXPECT_TRUE(gHost.variableWrites.empty());
 }
@@ -128,7 +113,7 @@ TEST_F(HangTest, APlayerAlreadyHungIsNotWaitedFor) {
 
     // Once awake the player has handled only the command it hung on: nothing was left queued for it.
     ASSERT_TRUE(PumpUntilAnswered(1, 10000));
-    PumpMessagesFor(500);
+    HostPumpMessages(500);
     EXPECT_EQ(gDirectReplies, 1);
     EXPECT_EQ(PlayerProcessCommandCount(), 1);
     PlayerCommand command = {};
@@ -147,7 +132,7 @@ TEST_F(HangTest, APlayerThatHangsOnTheRequestIsGivenUpOnAndWorksAgainOnceAwake) 
     // The late reply is delivered while this thread pumps; it must change nothing.
     HostClearRecords();
     ASSERT_TRUE(PumpUntilAnswered(1, 25000));
-    PumpMessagesFor(1000);
+    HostPumpMessages(1000);
     EXPECT_EQ(gPlugInFaults, 0);
     EXPECT_TRUE(gHost.variableWrites.empty()) << "the late reply was written";
     PlayerCommand command = {};
@@ -163,7 +148,7 @@ TEST_F(HangTest, APlayerThatHangsOnTheRequestIsGivenUpOnAndWorksAgainOnceAwake) 
     EXPECT_EQ(PlayerProcessCommandCount(), 2);
     ASSERT_TRUE(PlayerProcessCommand(-1, &command));
     EXPECT_EQ(command.wParam, 4u);
-    PumpMessagesFor(300);
+    HostPumpMessages(300);
     EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"(null)", "321"}));
 }
 
