@@ -3,8 +3,6 @@
 #include "actions.h"
 #include "host_services.h"
 
-void ResetObjectQuery();
-
 // Answers 1 for every reason and does nothing else: no state is set up at load.
 extern "C" BOOL WINAPI LibraryNotify(HINSTANCE /*instance*/, DWORD /*reason*/, LPVOID /*reserved*/) { return TRUE; }
 

@@ -41,6 +41,7 @@ void AssignHostString(HostStringSlot *slot, std::string_view text);
 void SetHostVariable(std::string_view name, std::string_view value);
 int32_t QueryHostObjectHandle(std::string_view objectName);
 
-// Sets every process-wide variable of the plug-in to zero (load time).
+// Set every process-wide variable of the plug-in to zero (load time).
 void ResetHostState();
+void ResetObjectQuery();
 void ResetPlayerState();
