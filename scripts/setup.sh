@@ -28,7 +28,8 @@ unset DISPLAY WAYLAND_DISPLAY
 export WINEARCH=win32 WINEDEBUG=-all
 export WINEPREFIX="${WINEPREFIX:-$HOME/.wine-vxavs}"
 if [ ! -f "$WINEPREFIX/.vxavs-ready" ]; then
-  wineboot -i >/dev/null 2>&1 || true
+  # No .NET or HTML engine is needed, and fetching them is not possible here.
+  WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
   wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
   wineserver -w
   touch "$WINEPREFIX/.vxavs-ready"
