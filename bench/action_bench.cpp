@@ -1,0 +1,549 @@
+// vxavs benchmark: what each action costs through the real plug-in in the stand-in host, next to the
+// bare Windows calls the action cannot do without. Prints figures; never judges them.
+
+#include <windows.h>
+#include <shlobj.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "standin_host.h"
+#include "standin_player.h"
+
+// ---- Timing.
+
+static LARGE_INTEGER liFrequency;
+
+static double Seconds() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return static_cast<double>(now.QuadPart) / static_cast<double>(liFrequency.QuadPart);
+}
+
+// One call: its whole time, and the part spent in the call itself (a drop's whole time runs until
+// the receiver has taken the block). In seconds.
+struct Sample {
+    double total;
+    double sending;
+};
+
+struct Variant {
+    const char *label;
+    Sample (*once)();
+};
+
+// A measured variant, per call in microseconds.
+struct Figure {
+    double median, p10, sendingMedian, sendingP10;
+};
+
+// The variants take turns call by call, the first of each round rotating, so that a busy spell of the
+// shared machine falls on all of them alike; medians of single calls shrug off the calls it stretched.
+static const double kSecondsPerCase = 6;
+static const int kMinimumRounds = 200;
+static const int kRoundsPerReset = 64;
+
+static double Percentile(std::vector<double> values, double fraction) {
+    std::sort(values.begin(), values.end());
+    return values[static_cast<size_t>(fraction * static_cast<double>(values.size() - 1))];
+}
+
+static PROCESS_INFORMATION piPlayer;  // the player process of the command cases, while it runs
+static std::string strFile;           // the file the drop cases drop, made at the start
+
+static void Fail(const char *what) {
+    printf("action_bench: %s\n", what);
+    fflush(stdout);
+    if (piPlayer.hProcess != nullptr) TerminateProcess(piPlayer.hProcess, 1);
+    if (!strFile.empty()) DeleteFileA(strFile.c_str());
+    ExitProcess(1);
+}
+
+// The first variant is the plug-in. `reset` clears the records the calls leave, between rounds.
+static std::vector<Figure> Measure(const std::vector<Variant> &variants, void (*reset)()) {
+    size_t n = variants.size();
+    reset();
+    for (const Variant &variant : variants) {
+        for (int i = 0; i < 10; ++i) variant.once();  // warm caches and lazily made state
+    }
+    std::vector<std::vector<double>> totals(n), sendings(n);
+    double start = Seconds();
+    int round = 0;
+    for (; round < kMinimumRounds || Seconds() - start < kSecondsPerCase; ++round) {
+        if (round % kRoundsPerReset == 0) reset();
+        for (size_t k = 0; k < n; ++k) {
+            size_t v = (k + static_cast<size_t>(round)) % n;
+            Sample sample = variants[v].once();
+            totals[v].push_back(sample.total * 1e6);
+            sendings[v].push_back(sample.sending * 1e6);
+        }
+    }
+    reset();
+    std::vector<Figure> figures;
+    for (size_t v = 0; v < n; ++v) {
+        figures.push_back({Percentile(totals[v], 0.5), Percentile(totals[v], 0.1), Percentile(sendings[v], 0.5),
+                           Percentile(sendings[v], 0.1)});
+    }
+    printf("    %d calls per variant, taking turns call by call\n", round);
+    return figures;
+}
+
+struct SummaryRow {
+    std::string what;
+    Figure plugIn, raw;
+};
+static std::vector<SummaryRow> rowsSummary;
+
+static void PrintRatio(double plugIn, double raw) {
+    double ratio = plugIn / raw;
+    printf("  %.3f (%+5.1f%%)", ratio, (ratio - 1) * 100);
+}
+
+// Every variant after the first is a raw way of doing what the plug-in does.
+static void Report(const std::string &caseName, const std::vector<Variant> &variants,
+                   const std::vector<Figure> &figures, bool showSending) {
+    printf("    %-46s %9s %11s   %-16s %-16s\n", "per call", "median", "(10th pct)", "plug-in/raw:", "");
+    printf("    %-46s %9s %11s   %-16s %-16s\n", "", "", "", "  of medians", "  of 10th pcts");
+    for (size_t v = 0; v < variants.size(); ++v) {
+        const Figure &f = figures[v];
+        printf("    %-46s %9.2f us (%9.2f)", variants[v].label, f.median, f.p10);
+        if (v > 0) {
+            PrintRatio(figures[0].median, f.median);
+            PrintRatio(figures[0].p10, f.p10);
+        }
+        printf("\n");
+        if (showSending) {
+            printf("    %-46s %9.2f us (%9.2f)", "  of which in the call itself", f.sendingMedian, f.sendingP10);
+            if (v > 0) {
+                PrintRatio(figures[0].sendingMedian, f.sendingMedian);
+                PrintRatio(figures[0].sendingP10, f.sendingP10);
+            }
+            printf("\n");
+        }
+    }
+    rowsSummary.push_back({caseName, figures[0], figures[1]});
+    fflush(stdout);
+}
+
+static std::string BesideThisProgram(const char *name) {
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string directory(path, length);
+    return directory.substr(0, directory.find_last_of("\\/") + 1) + name;
+}
+
+// ---- Extra top-level windows: ordinary static controls, made after the player's windows and raised
+// above them, so a search of the top-level windows meets all of them first.
+
+static std::vector<HWND> wndFillers;
+
+static void AddFillerWindows(int count) {
+    for (int i = 0; i < count; ++i) {
+        HWND window = CreateWindowExA(0, "Static", "filler", WS_POPUP, 0, 0, 16, 16, nullptr, nullptr,
+                                      GetModuleHandleA(nullptr), nullptr);
+        if (window == nullptr) Fail("could not make the extra windows");
+        SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        wndFillers.push_back(window);
+    }
+}
+
+static void RemoveFillerWindows() {
+    for (HWND window : wndFillers) DestroyWindow(window);
+    wndFillers.clear();
+}
+
+// ---- vxWnpCommand.
+
+static const char kMainClass[] = "Winamp v1.x";
+static const int32_t kPlayerReply = 1234;
+static const WPARAM kCommandWParam = 40044;
+static const std::vector<const char *> kCommandParameters = {"WM_COMMAND", "40044", "0"};
+
+static HWND hRawFound;
+static int nRawVisited;
+
+// The walk the plug-in is bound to: every top-level window's class name read into a 256-byte buffer
+// and compared whole, ignoring case, until the first match.
+static BOOL CALLBACK RawFindMainProc(HWND window, LPARAM) {
+    ++nRawVisited;
+    char name[256];
+    if (GetClassNameA(window, name, sizeof name) == 0) return TRUE;
+    if (_stricmp(name, kMainClass) != 0) return TRUE;
+    hRawFound = window;
+    return FALSE;
+}
+
+static HWND RawFindMain() {
+    hRawFound = nullptr;
+    nRawVisited = 0;
+    EnumWindows(RawFindMainProc, 0);
+    return hRawFound;
+}
+
+static Sample Timed(void (*call)()) {
+    double start = Seconds();
+    call();
+    double elapsed = Seconds() - start;
+    return {elapsed, elapsed};
+}
+
+static Sample PlugInCommand() {
+    return Timed([] { HostExecAction(3, kCommandParameters); });
+}
+
+static Sample RawWalkCommand() {
+    return Timed([] { SendMessageA(RawFindMain(), WM_COMMAND, kCommandWParam, 0); });
+}
+
+static Sample FindWindowCommand() {
+    return Timed([] { SendMessageA(FindWindowA(kMainClass, nullptr), WM_COMMAND, kCommandWParam, 0); });
+}
+
+// ---- The player for commands: vxplayer.exe in a process of its own, as the real player runs. Its
+// output goes to a scratch file: its line per command, read back through a pipe (or written to NUL,
+// which Wine serves slowly), would cost more than the command itself and hide the difference measured
+// here. It is steered through its control window.
+
+static HWND hMain, hControl;
+
+// The handle after `key` in the player's ready line, 0 when missing.
+static HWND HandleAfter(const std::string &line, const char *key) {
+    size_t at = line.find(key);
+    if (at == std::string::npos) return nullptr;
+    return reinterpret_cast<HWND>(static_cast<uintptr_t>(strtoul(line.c_str() + at + strlen(key), nullptr, 10)));
+}
+
+static void StartQuietPlayer(int32_t reply) {
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string scratch = std::string(temp) + "vxavs bench " + std::to_string(GetCurrentProcessId()) + ".log";
+    // Gone with the last handle, the player's included.
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE output = CreateFileA(scratch.c_str(), GENERIC_WRITE, share, &inheritable, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (output == INVALID_HANDLE_VALUE) Fail("could not make the player's scratch file");
+    // A handle of our own for reading: the player's moves its file position as it writes.
+    HANDLE input = CreateFileA(scratch.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (input == INVALID_HANDLE_VALUE) Fail("could not read the player's scratch file");
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    std::string exe = BesideThisProgram("vxplayer.exe");
+    // The lifetime ends the player should this program die before it can stop it.
+    std::string line = "\"" + exe + "\" --reply " + std::to_string(reply) + " --lifetime 300";
+    std::vector<char> mutableLine(line.begin(), line.end());
+    mutableLine.push_back('\0');
+    BOOL started = CreateProcessA(exe.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                  &startup, &piPlayer);
+    CloseHandle(output);
+    if (!started) Fail("could not start vxplayer.exe");
+
+    // Its first line names its windows once they all exist.
+    std::string text;
+    for (DWORD waited = 0; waited < 60000 && text.find('\n') == std::string::npos; waited += 20) {
+        if (WaitForSingleObject(piPlayer.hProcess, 20) == WAIT_OBJECT_0) Fail("vxplayer.exe ended at once");
+        char chunk[512];
+        DWORD read = 0;
+        while (ReadFile(input, chunk, sizeof chunk, &read, nullptr) && read > 0) text.append(chunk, read);
+    }
+    CloseHandle(input);
+    std::string ready = text.substr(0, text.find('\n'));
+    hControl = HandleAfter(ready, " control=");
+    hMain = HandleAfter(ready, " main=");
+    if (ready.compare(0, 14, "player: ready ") != 0 || !IsWindow(hControl) || !IsWindow(hMain))
+        Fail("vxplayer.exe did not report its windows");
+}
+
+static void StopQuietPlayer() {
+    PostMessageA(hControl, kControlQuit, 0, 0);
+    if (WaitForSingleObject(piPlayer.hProcess, 5000) != WAIT_OBJECT_0) {
+        TerminateProcess(piPlayer.hProcess, 1);
+        WaitForSingleObject(piPlayer.hProcess, 5000);
+    }
+    CloseHandle(piPlayer.hThread);
+    CloseHandle(piPlayer.hProcess);
+    piPlayer = PROCESS_INFORMATION();
+}
+
+static LRESULT AskPlayer(UINT request, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutA(hControl, request, wParam, lParam, SMTO_NORMAL, 10000, &answer))
+        Fail("the player does not answer");
+    return static_cast<LRESULT>(answer);
+}
+
+static void ResetCommandRecords() {
+    HostClearRecords();
+    AskPlayer(kControlClearRecords, 0, 0);
+}
+
+// Makes sure every variant does what the plug-in does before any of them is timed.
+static void CheckCommandVariants() {
+    ResetCommandRecords();
+    HostExecAction(3, kCommandParameters);
+    if (HostVariable("vxAVSDrop") != std::to_string(kPlayerReply))
+        Fail("the plug-in did not hand back the player's reply");
+    if (AskPlayer(kControlCommandCount, 0, 0) != 1 || AskPlayer(kControlCommandField, 0, 0) != WM_COMMAND ||
+        AskPlayer(kControlCommandField, 0, 1) != static_cast<LRESULT>(kCommandWParam) ||
+        AskPlayer(kControlCommandField, 0, 5) != reinterpret_cast<LRESULT>(hMain))
+        Fail("the player did not receive the plug-in's command");
+    // Another program's window of the player's class above ours would take every command.
+    if (RawFindMain() != hMain || FindWindowA(kMainClass, nullptr) != hRawFound)
+        Fail("another player's main window comes first in the window list; run with no other player open");
+    if (SendMessageA(hRawFound, WM_COMMAND, kCommandWParam, 0) != kPlayerReply)
+        Fail("the raw command got another reply");
+    ResetCommandRecords();
+}
+
+// ---- Pieces: single calls timed alone, to tell where an action's time goes.
+
+static void ReportPiece(const char *label, void (*piece)(), void (*reset)() = nullptr) {
+    for (int i = 0; i < 5; ++i) piece();
+    double start = Seconds();
+    for (int i = 0; i < 20; ++i) piece();
+    double perCall = (Seconds() - start) / 20;
+    int count = std::max(20, std::min(static_cast<int>(0.01 / std::max(perCall, 1e-7)), 500000));
+    std::vector<double> perCalls;
+    for (int round = 0; round < 31; ++round) {
+        start = Seconds();
+        for (int i = 0; i < count; ++i) piece();
+        perCalls.push_back((Seconds() - start) / count * 1e6);
+        if (reset != nullptr) reset();
+    }
+    printf("    %-62s %9.2f us (%8.2f)\n", label, Percentile(perCalls, 0.5),
+           *std::min_element(perCalls.begin(), perCalls.end()));
+    fflush(stdout);
+}
+
+// As the plug-in waits for the player: the reply comes back through a callback, and only messages
+// sent to this thread are handled meanwhile.
+static bool fPieceReplied;
+static VOID CALLBACK PieceReply(HWND, UINT, ULONG_PTR, LRESULT) { fPieceReplied = true; }
+
+static void SendWithCallbackAndWait() {
+    fPieceReplied = false;
+    if (!SendMessageCallbackA(hMain, WM_COMMAND, kCommandWParam, 0, PieceReply, 0)) return;
+    while (!fPieceReplied) {
+        MSG unused;
+        PeekMessageA(&unused, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        if (fPieceReplied) break;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_SENDMESSAGE);
+    }
+}
+
+static void CommandPieces() {
+    printf("\nPieces of vxWnpCommand (player in its own process, no extra windows), per call: median (min)\n");
+    ReportPiece("EnumWindows walk to the player's main window", [] { RawFindMain(); });
+    ReportPiece("FindWindowA", [] { FindWindowA(kMainClass, nullptr); });
+    ReportPiece("SendMessageA WM_COMMAND to the main window",
+                [] { SendMessageA(hMain, WM_COMMAND, kCommandWParam, 0); }, ResetCommandRecords);
+    ReportPiece("SendMessageCallbackA + wait as the plug-in waits", SendWithCallbackAndWait, ResetCommandRecords);
+    ReportPiece("SendMessageA to the player's control window (nothing logged)", [] {
+        SendMessageA(hControl, kControlCommandCount, 0, 0);
+    });
+    ReportPiece("IsHungAppWindow(main window)", [] { IsHungAppWindow(hMain); });
+    ReportPiece("IsWindow(main window)", [] { IsWindow(hMain); });
+    ReportPiece("the stand-in host's set-variable callback", [] { HostSetVariable("vxAVSDrop", "1234"); },
+                HostClearRecords);
+    ReportPiece("plug-in: vxWnpCommand with an unknown message name (nothing sent)", [] {
+        static const std::vector<const char *> unknown = {"WM_NONE", "40044", "0"};
+        HostExecAction(3, unknown);
+    }, HostClearRecords);
+}
+
+static void BenchCommands(int extraWindows) {
+    AddFillerWindows(extraWindows);
+    CheckCommandVariants();
+    RawFindMain();
+    printf("\nvxWnpCommand WM_COMMAND %u, player in its own process, %d extra windows (%d windows visited up to "
+           "the player's main window)\n",
+           static_cast<unsigned>(kCommandWParam), extraWindows, nRawVisited);
+    std::vector<Variant> variants = {
+        {"plug-in: nbExecAction vxWnpCommand", PlugInCommand},
+        {"raw: EnumWindows walk + SendMessageA", RawWalkCommand},
+        {"raw: FindWindowA + SendMessageA", FindWindowCommand},
+    };
+    std::vector<Figure> figures = Measure(variants, ResetCommandRecords);
+    Report("vxWnpCommand, " + std::to_string(extraWindows) + " extra windows", variants, figures, false);
+    RemoveFillerWindows();
+}
+
+// ---- vxAVSDropFile.
+
+static std::wstring wstrFile;
+static HWND hInner;
+static size_t nDropsExpected;  // drops posted since the player's records were last cleared
+
+// The receiver reads and releases every block on its own thread.
+static void WaitForReceiver() {
+    double start = Seconds();
+    while (!WaitForPlayerDrops(nDropsExpected, 0)) {
+        if (Seconds() - start > 10) Fail("the player stopped taking drops");
+        SwitchToThread();
+    }
+}
+
+static const std::vector<const char *> &DropParameters() {
+    static const std::vector<const char *> parameters = {strFile.c_str(), ""};
+    return parameters;
+}
+
+static void RawDrop() {
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(wstrFile.c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_SHARE, strFile.size() + 22);
+    auto *bytes = static_cast<unsigned char *>(GlobalLock(block));
+    DROPFILES header = {};
+    header.pFiles = sizeof header;
+    header.pt.x = 5;
+    header.pt.y = 5;
+    memcpy(bytes, &header, sizeof header);
+    memcpy(bytes + sizeof header, strFile.data(), strFile.size());
+    GlobalUnlock(block);
+    // Posted, the block is the receiver's.
+    if (!PostMessageA(hInner, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0)) GlobalFree(block);
+}
+
+static void PlugInDrop() { HostExecAction(1, DropParameters()); }
+
+// One drop at a time, each waited for until the receiver has read and released it: its queue stays
+// empty, and both variants meet the receiver in the same state.
+static Sample TimedDrop(void (*drop)()) {
+    double start = Seconds();
+    drop();
+    double posted = Seconds();
+    ++nDropsExpected;
+    WaitForReceiver();
+    return {Seconds() - start, posted - start};
+}
+
+static Sample PlugInDrops() { return TimedDrop(PlugInDrop); }
+static Sample RawDrops() { return TimedDrop(RawDrop); }
+
+static void ResetDropRecords() {
+    HostClearRecords();
+    PlayerClearRecords();
+    nDropsExpected = 0;
+}
+
+static void CheckDropVariants() {
+    for (void (*drop)() : {PlugInDrop, RawDrop}) {
+        ResetDropRecords();
+        drop();
+        nDropsExpected = 1;
+        WaitForReceiver();
+        std::vector<PlayerDrop> drops = PlayerDrops();
+        if (!gHost.variableWrites.empty() || drops.size() != 1 || drops[0].window != hInner || !drops[0].read ||
+            drops[0].name != strFile || drops[0].blockSize != strFile.size() + 22 || !drops[0].goneAfterFinish)
+            Fail("a drop did not arrive as a whole, released block with the file's name");
+    }
+    ResetDropRecords();
+}
+
+static void DropPieces() {
+    printf("\nPieces of vxAVSDropFile, per call: median (min)\n");
+    ReportPiece("FindFirstFileW + FindClose", [] {
+        WIN32_FIND_DATAW found;
+        HANDLE search = FindFirstFileW(wstrFile.c_str(), &found);
+        if (search != INVALID_HANDLE_VALUE) FindClose(search);
+    });
+    ReportPiece("MultiByteToWideChar of the name, twice", [] {
+        wchar_t wide[MAX_PATH];
+        MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, strFile.data(), static_cast<int>(strFile.size()), nullptr, 0);
+        MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, strFile.data(), static_cast<int>(strFile.size()), wide, MAX_PATH);
+    });
+    ReportPiece("IsWindow(inner window)", [] { IsWindow(hInner); });
+    ReportPiece("GlobalAlloc + GlobalLock + GlobalUnlock + GlobalFree", [] {
+        HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_SHARE, strFile.size() + 22);
+        GlobalLock(block);
+        GlobalUnlock(block);
+        GlobalFree(block);
+    });
+}
+
+static void BenchDrops(int extraWindows) {
+    AddFillerWindows(extraWindows);
+    // The first drop finds the visualizer; the timed ones reuse the window it found.
+    PlugInDrop();
+    nDropsExpected = 1;
+    WaitForReceiver();
+    CheckDropVariants();
+    printf("\nvxAVSDropFile of an existing file to the found inner window, player on a thread of this process, "
+           "%d extra windows;\neach drop timed until the receiver has read and released it\n",
+           extraWindows);
+    std::vector<Variant> variants = {
+        {"plug-in: nbExecAction vxAVSDropFile", PlugInDrops},
+        {"raw: FindFirstFileW/FindClose + block + Post", RawDrops},
+    };
+    std::vector<Figure> figures = Measure(variants, ResetDropRecords);
+    Report("vxAVSDropFile, " + std::to_string(extraWindows) + " extra windows", variants, figures, true);
+    RemoveFillerWindows();
+}
+
+// ---- The run.
+
+static void MakeDropFile() {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    strFile = std::string(temp) + "vxavs bench " + std::to_string(GetCurrentProcessId()) + ".mp3";
+    HANDLE handle = CreateFileA(strFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) Fail("could not make the file to drop");
+    CloseHandle(handle);
+    int count = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, strFile.c_str(), -1, nullptr, 0);
+    std::vector<wchar_t> wide(static_cast<size_t>(count));
+    MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, strFile.c_str(), -1, wide.data(), count);
+    wstrFile = wide.data();
+}
+
+int main() {
+    QueryPerformanceFrequency(&liFrequency);
+    double start = Seconds();
+    typedef const char *(__cdecl * WineVersion)();
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    FARPROC found = ntdll ? GetProcAddress(ntdll, "wine_get_version") : nullptr;
+    WineVersion wineVersion = reinterpret_cast<WineVersion>(reinterpret_cast<void *>(found));
+    printf("vxavs action benchmark%s%s\n", wineVersion ? ", Wine " : "", wineVersion ? wineVersion() : "");
+    printf("Plug-in: the real vxavs.dll in the stand-in host. Raw: the Windows calls the action has to make.\n");
+
+    MakeDropFile();
+    if (!HostLoadPlugIn(BesideThisProgram("vxavs.dll").c_str())) Fail("could not load vxavs.dll");
+    HostHandshake();
+
+    StartQuietPlayer(kPlayerReply);
+    BenchCommands(0);
+    BenchCommands(300);
+    CommandPieces();
+    StopQuietPlayer();
+
+    if (!StartPlayerThread(PlayerOptions())) Fail("could not start the player thread");
+    hInner = PlayerInnerWindow();
+    BenchDrops(0);
+    BenchDrops(300);
+    DropPieces();
+    StopPlayerThread();
+
+    HostUnloadPlugIn();
+    DeleteFileA(strFile.c_str());
+
+    printf("\nSummary per call: plug-in against the calls it has to make\n");
+    printf("    %-32s %10s %10s   %-16s %-16s\n", "action", "plug-in", "raw", "ratio of medians", "of 10th pcts");
+    for (const SummaryRow &row : rowsSummary) {
+        printf("    %-32s %7.2f us %7.2f us", row.what.c_str(), row.plugIn.median, row.raw.median);
+        PrintRatio(row.plugIn.median, row.raw.median);
+        PrintRatio(row.plugIn.p10, row.raw.p10);
+        printf("\n");
+    }
+    printf("    (raw: the EnumWindows walk + SendMessageA for commands; the file test, the block and the post for "
+           "drops,\n     until the receiver has taken the block)\n");
+    printf("Finished in %.1f s\n", Seconds() - start);
+    return 0;
+}
