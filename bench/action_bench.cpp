@@ -53,13 +53,12 @@ static double Percentile(std::vector<double> values, double fraction) {
     return values[static_cast<size_t>(fraction * static_cast<double>(values.size() - 1))];
 }
 
-static PROCESS_INFORMATION piPlayer;  // the player process of the command cases, while it runs
 static std::string strFile;           // the file the drop cases drop, made at the start
 
 static void Fail(const char *what) {
     printf("action_bench: %s\n", what);
     fflush(stdout);
-    if (piPlayer.hProcess != nullptr) TerminateProcess(piPlayer.hProcess, 1);
+    StopPlayerProcess(0);
     if (!strFile.empty()) DeleteFileA(strFile.c_str());
     ExitProcess(1);
 }
@@ -130,13 +129,6 @@ static void Report(const std::string &caseName, const std::vector<Variant> &vari
     fflush(stdout);
 }
 
-static std::string BesideThisProgram(const char *name) {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string directory(path, length);
-    return directory.substr(0, directory.find_last_of("\\/") + 1) + name;
-}
-
 // ---- Extra top-level windows: ordinary static controls, made after the player's windows and raised
 // above them, so a search of the top-level windows meets all of them first.
 
@@ -204,85 +196,27 @@ static Sample FindWindowCommand() {
     return Timed([] { SendMessageA(FindWindowA(kMainClass, nullptr), WM_COMMAND, kCommandWParam, 0); });
 }
 
-// ---- The player for commands: vxplayer.exe in a process of its own, as the real player runs. Its
-// output goes to a scratch file: its line per command, read back through a pipe (or written to NUL,
-// which Wine serves slowly), would cost more than the command itself and hide the difference measured
-// here. It is steered through its control window.
+// ---- The player for commands: vxplayer.exe in a process of its own, as the real player runs, quiet:
+// its line per command, read back through a pipe, would cost more than the command itself and hide
+// the difference measured here. It is steered through its control window.
 
 static HWND hMain, hControl;
 
-// The handle after `key` in the player's ready line, 0 when missing.
-static HWND HandleAfter(const std::string &line, const char *key) {
-    size_t at = line.find(key);
-    if (at == std::string::npos) return nullptr;
-    return reinterpret_cast<HWND>(static_cast<uintptr_t>(strtoul(line.c_str() + at + strlen(key), nullptr, 10)));
-}
-
 static void StartQuietPlayer(int32_t reply) {
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    char temp[MAX_PATH];
-    GetTempPathA(MAX_PATH, temp);
-    std::string scratch = std::string(temp) + "vxavs bench " + std::to_string(GetCurrentProcessId()) + ".log";
-    // Gone with the last handle, the player's included.
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    HANDLE output = CreateFileA(scratch.c_str(), GENERIC_WRITE, share, &inheritable, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
-    if (output == INVALID_HANDLE_VALUE) Fail("could not make the player's scratch file");
-    // A handle of our own for reading: the player's moves its file position as it writes.
-    HANDLE input = CreateFileA(scratch.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (input == INVALID_HANDLE_VALUE) Fail("could not read the player's scratch file");
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = output;
-    startup.hStdError = output;
-    std::string exe = BesideThisProgram("vxplayer.exe");
-    // The lifetime ends the player should this program die before it can stop it.
-    std::string line = "\"" + exe + "\" --reply " + std::to_string(reply) + " --lifetime 300";
-    std::vector<char> mutableLine(line.begin(), line.end());
-    mutableLine.push_back('\0');
-    BOOL started = CreateProcessA(exe.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                  &startup, &piPlayer);
-    CloseHandle(output);
-    if (!started) Fail("could not start vxplayer.exe");
-
-    // Its first line names its windows once they all exist.
-    std::string text;
-    for (DWORD waited = 0; waited < 60000 && text.find('\n') == std::string::npos; waited += 20) {
-        if (WaitForSingleObject(piPlayer.hProcess, 20) == WAIT_OBJECT_0) Fail("vxplayer.exe ended at once");
-        char chunk[512];
-        DWORD read = 0;
-        while (ReadFile(input, chunk, sizeof chunk, &read, nullptr) && read > 0) text.append(chunk, read);
-    }
-    CloseHandle(input);
-    std::string ready = text.substr(0, text.find('\n'));
-    hControl = HandleAfter(ready, " control=");
-    hMain = HandleAfter(ready, " main=");
-    if (ready.compare(0, 14, "player: ready ") != 0 || !IsWindow(hControl) || !IsWindow(hMain))
-        Fail("vxplayer.exe did not report its windows");
-}
-
-static void StopQuietPlayer() {
-    PostMessageA(hControl, kControlQuit, 0, 0);
-    if (WaitForSingleObject(piPlayer.hProcess, 5000) != WAIT_OBJECT_0) {
-        TerminateProcess(piPlayer.hProcess, 1);
-        WaitForSingleObject(piPlayer.hProcess, 5000);
-    }
-    CloseHandle(piPlayer.hThread);
-    CloseHandle(piPlayer.hProcess);
-    piPlayer = PROCESS_INFORMATION();
-}
-
-static LRESULT AskPlayer(UINT request, WPARAM wParam, LPARAM lParam) {
-    DWORD_PTR answer = 0;
-    if (!SendMessageTimeoutA(hControl, request, wParam, lParam, SMTO_NORMAL, 10000, &answer))
-        Fail("the player does not answer");
-    return static_cast<LRESULT>(answer);
+    PlayerOptions options;
+    options.reply = reply;
+    PlayerProcessOptions processOptions;
+    processOptions.quiet = true;
+    if (!StartPlayerProcess(options, processOptions)) Fail("could not start vxplayer.exe");
+    PlayerWindows windows = PlayerProcessWindows();
+    hControl = windows.control;
+    hMain = windows.mains.empty() ? nullptr : windows.mains[0];
+    if (!IsWindow(hControl) || !IsWindow(hMain)) Fail("vxplayer.exe did not report its windows");
 }
 
 static void ResetCommandRecords() {
     HostClearRecords();
-    AskPlayer(kControlClearRecords, 0, 0);
+    if (!PlayerProcessClearRecords()) Fail("the player does not answer");
 }
 
 // Makes sure every variant does what the plug-in does before any of them is timed.
@@ -291,9 +225,9 @@ static void CheckCommandVariants() {
     HostExecAction(3, kCommandParameters);
     if (HostVariable("vxAVSDrop") != std::to_string(kPlayerReply))
         Fail("the plug-in did not hand back the player's reply");
-    if (AskPlayer(kControlCommandCount, 0, 0) != 1 || AskPlayer(kControlCommandField, 0, 0) != WM_COMMAND ||
-        AskPlayer(kControlCommandField, 0, 1) != static_cast<LRESULT>(kCommandWParam) ||
-        AskPlayer(kControlCommandField, 0, 5) != reinterpret_cast<LRESULT>(hMain))
+    PlayerCommand command;
+    if (PlayerProcessCommandCount() != 1 || !PlayerProcessCommand(0, &command) || command.message != WM_COMMAND ||
+        command.wParam != kCommandWParam || command.window != hMain)
         Fail("the player did not receive the plug-in's command");
     // Another program's window of the player's class above ours would take every command.
     if (RawFindMain() != hMain || FindWindowA(kMainClass, nullptr) != hRawFound)
@@ -515,14 +449,14 @@ int main() {
     printf("Plug-in: the real vxavs.dll in the stand-in host. Raw: the Windows calls the action has to make.\n");
 
     MakeDropFile();
-    if (!HostLoadPlugIn(BesideThisProgram("vxavs.dll").c_str())) Fail("could not load vxavs.dll");
+    if (!HostLoadPlugIn(FileBesideProgram("vxavs.dll").c_str())) Fail("could not load vxavs.dll");
     HostHandshake();
 
     StartQuietPlayer(kPlayerReply);
     BenchCommands(0);
     BenchCommands(300);
     CommandPieces();
-    StopQuietPlayer();
+    StopPlayerProcess();
 
     if (!StartPlayerThread(PlayerOptions())) Fail("could not start the player thread");
     hInner = PlayerInnerWindow();

@@ -10,14 +10,6 @@
 
 #include "standin_host.h"
 
-// A file next to the running test program.
-inline std::string BesideTestProgram(const char *name) {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string directory(path, length);
-    return directory.substr(0, directory.find_last_of("\\/") + 1) + name;
-}
-
 // Players of other programs running meanwhile (another test run, a benchmark) would be found instead
 // of ours, or would send their commands to ours: each test program works on a desktop of its own,
 // which the players it starts inherit (a player thread joins it too).
@@ -38,7 +30,7 @@ static ::testing::Environment *const gOwnDesktop = ::testing::AddGlobalTestEnvir
 class PlugInTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(HostLoadPlugIn(BesideTestProgram("vxavs.dll").c_str()));
+        ASSERT_TRUE(HostLoadPlugIn(FileBesideProgram("vxavs.dll").c_str()));
         HostHandshake();
         HostClearRecords();
     }

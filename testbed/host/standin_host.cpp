@@ -95,6 +95,13 @@ void HostClearRecords() {
     gHost.objectQueries.clear();
 }
 
+std::string FileBesideProgram(const char *name) {
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string directory(path, length);
+    return directory.substr(0, directory.find_last_of("\\/") + 1) + name;
+}
+
 bool HostLoadPlugIn(const char *dllPath) {
     HMODULE module = LoadLibraryA(dllPath);
     if (module == nullptr) return false;

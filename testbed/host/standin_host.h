@@ -75,6 +75,9 @@ struct StandinHost {
 // The one host of this process (callbacks carry no context).
 extern StandinHost gHost;
 
+// A file next to the running program: where the build puts the DLL, the stand-ins and the tests.
+std::string FileBesideProgram(const char *name);
+
 // Loads the DLL and resolves the eight entry points; false (and nothing loaded) when either fails.
 bool HostLoadPlugIn(const char *dllPath);
 // The hand-shake in the order a host makes it: init, register, interface access, script processor.

@@ -687,6 +687,7 @@ static std::string PlayerCommandLine(const std::string &exe, const PlayerOptions
     add("--reply", std::to_string(options.reply));
     add("--drops", processOptions.drops);
     add("--lifetime", std::to_string(processOptions.lifetimeSeconds));
+    if (processOptions.quiet) line += " --quiet";
     return line;
 }
 

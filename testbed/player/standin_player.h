@@ -143,6 +143,7 @@ struct PlayerProcessOptions {
     bool echo = false;          // copy the player's lines to this process's stdout as they come
     DWORD readyTimeoutMs = 20000;
     std::string drops = "auto";  // --drops: auto (count only under Wine), read or count
+    bool quiet = false;          // --quiet: the ready line only, nothing per event (for timing)
 };
 
 // Starts vxplayer.exe with options mirroring `options`, waits for its ready line and reads its window

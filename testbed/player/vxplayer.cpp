@@ -25,6 +25,7 @@ static const char kUsage[] =
     "  --reply N              answer to WM_COMMAND and WM_USER (default 0)\n"
     "  --drops MODE           auto, read or count: whether dropped blocks are read (auto: count only under Wine)\n"
     "  --lifetime SECONDS     quit by itself after that long (default 300; 0 for never)\n"
+    "  --quiet                print the ready line only, not a line per event\n"
     "Quits on a quit request to its control window, on closing the main window or the frame, or at the end\n"
     "of its lifetime. The first line it prints after starting gives every window handle in decimal.\n";
 
@@ -69,6 +70,10 @@ static bool ParseArguments(int argc, char **argv, PlayerOptions *options, int *l
         }
         if (strcmp(name, "--hidden") == 0) {
             options->visible = false;
+            continue;
+        }
+        if (strcmp(name, "--quiet") == 0) {
+            options->echo = false;
             continue;
         }
         if (i + 1 >= argc) {
@@ -132,6 +137,7 @@ int main(int argc, char **argv) {
         }
     }
     PlayerOptions options;
+    options.echo = true;
     int lifetime = 300;
     const char *drops = "auto";
     if (!ParseArguments(argc, argv, &options, &lifetime, &drops)) {
@@ -143,7 +149,6 @@ int main(int argc, char **argv) {
     else if (strcmp(drops, "count") == 0) options.drops = kDropsCountOnly;
     else options.drops = underWine ? kDropsCountOnly : kDropsRead;
     options.lifetimeSeconds = lifetime;
-    options.echo = true;
 
     if (!CreatePlayerWindows(options)) {
         fprintf(stdout, "player: could not create the windows (error %lu)\n", GetLastError());
@@ -151,12 +156,13 @@ int main(int argc, char **argv) {
         return 1;
     }
     printf("%s\n", PlayerReadyLine().c_str());
-    printf("player: process %lu%s, drops %s, lifetime %d s\n", GetCurrentProcessId(),
-           underWine ? " under Wine" : "", options.drops == kDropsRead ? "read" : "counted only", lifetime);
+    if (options.echo)
+        printf("player: process %lu%s, drops %s, lifetime %d s\n", GetCurrentProcessId(),
+               underWine ? " under Wine" : "", options.drops == kDropsRead ? "read" : "counted only", lifetime);
     fflush(stdout);
     RunPlayerLoop();
     DestroyPlayerWindows();
-    printf("player: windows destroyed, exiting\n");
+    if (options.echo) printf("player: windows destroyed, exiting\n");
     fflush(stdout);
     return 0;
 }

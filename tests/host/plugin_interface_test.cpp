@@ -266,8 +266,8 @@ TEST(PlatformTest, LoadFailsOutsideTheNtFamily) {
     };
     for (Case c : {Case{"win98", 1}, Case{"winxp", 0}}) {
         RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE *>(c.version), strlen(c.version) + 1);
-        std::string command = "\"" + BesideTestProgram("vxavs_load_probe.exe") + "\" \"" +
-                              BesideTestProgram("vxavs.dll") + "\"";
+        std::string command = "\"" + FileBesideProgram("vxavs_load_probe.exe") + "\" \"" +
+                              FileBesideProgram("vxavs.dll") + "\"";
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION process;

@@ -264,7 +264,7 @@ TEST_F(EmbedTest, UnloadingTheLibraryRestoresTheHostWindowsProcedure) {
     // The inner window stays where it was; give it back by hand before the host window goes.
     EXPECT_EQ(GetParent(windows.inner), host);
     SetParent(windows.inner, windows.frame);
-    ASSERT_TRUE(HostLoadPlugIn(BesideTestProgram("vxavs.dll").c_str()));
+    ASSERT_TRUE(HostLoadPlugIn(FileBesideProgram("vxavs.dll").c_str()));
     HostHandshake();
 }
 

@@ -463,7 +463,7 @@ protected:
             embeddedPage = -1;
             for (HostStringSlot block : gHost.identity) HandBack(block);
             HostUnloadPlugIn();  // frees the identity blocks, as the host owns them
-            Check(HostLoadPlugIn(BesideTestProgram("vxavs.dll").c_str()), step, "the DLL did not load again");
+            Check(HostLoadPlugIn(FileBesideProgram("vxavs.dll").c_str()), step, "the DLL did not load again");
             if (gHost.module == nullptr) break;
             HostHandshake();
             AnswerObjectQueries();
