@@ -6,6 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+source scripts/vm/lib.sh
+vxavs_wine_session
 cmake --preset default >/dev/null
 cmake --build build --target vxavs vxplayer action_bench -j2
 bash scripts/wine-run.sh build/action_bench.exe

@@ -4,12 +4,15 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
+source scripts/vm/lib.sh
+vxavs_wine_session
 cmake --preset default >/dev/null
 cmake --build --preset default
-export WINEPREFIX="${WINEPREFIX:-$HOME/.wine-vxavs}"
-mkdir -p "$WINEPREFIX/drive_c/vxavs-demo"
-printf 'a preset\n' > "$WINEPREFIX/drive_c/vxavs-demo/preset.avs"
 cd build
+# The file to drop sits in the prefix's drive C:, made through the runner so that it is where Wine
+# runs, on this machine or in the virtual machine.
+../scripts/wine-run.sh cmd.exe /c if not exist 'C:\vxavs-demo' mkdir 'C:\vxavs-demo'
+../scripts/wine-run.sh cmd.exe /c echo a preset'>C:\vxavs-demo\preset.avs'
 run() { ../scripts/wine-run.sh vxhost.exe "$@"; }
 
 echo "== The hand-shake, and the file drop read back by a player on a thread of the host"

@@ -1,0 +1,235 @@
+# Sourced by the scripts: which way Wine runs on this machine, and the virtual machine that runs it
+# where the kernel runs no 32-bit code. See scripts/vm/README.md.
+
+vxavs_root="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
+vxavs_cache="${VXAVS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/vxavs}"
+
+vxavs_say() { echo "vxavs: $*" >&2; }
+
+# ---- Which path
+
+# A 93-byte i386 program that exits with 42. Only a kernel with 32-bit support runs it; any other
+# says "Exec format error" (and bash then answers 126), whatever is installed.
+vxavs_kernel_runs_i386() {
+  local probe="$vxavs_cache/i386-probe"
+  if [ ! -x "$probe" ]; then
+    mkdir -p "$vxavs_cache"
+    printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\x31\xdb\xb3\x2a\x31\xc0\x40\xcd\x80' \
+      > "$probe.$$"
+    chmod +x "$probe.$$" && mv "$probe.$$" "$probe"
+  fi
+  local rc=0
+  ( exec "$probe" ) 2>/dev/null || rc=$?
+  [ "$rc" = 42 ]
+}
+
+# Prints "native" or "vm". VXAVS_VM=1 forces the virtual machine, VXAVS_VM=0 forbids it.
+vxavs_wine_path() {
+  case "${VXAVS_VM:-}" in
+    1) echo vm ;;
+    0)
+      if ! vxavs_kernel_runs_i386; then
+        vxavs_say "this kernel runs no 32-bit programs, so 32-bit Wine cannot start here, and VXAVS_VM=0 forbids the virtual machine that would run it; unset VXAVS_VM to use it"
+        return 1
+      fi
+      echo native ;;
+    "") if vxavs_kernel_runs_i386; then echo native; else echo vm; fi ;;
+    *) vxavs_say "VXAVS_VM is 1 (always the virtual machine) or 0 (never), not '$VXAVS_VM'"; return 2 ;;
+  esac
+}
+
+# ---- The image (built by scripts/vm/image.sh)
+
+# The cache key: a hash of everything the image is made from.
+vxavs_vm_image_dir() {
+  local key
+  key="$(cat "$vxavs_root/scripts/vm/image.sh" "$vxavs_root/scripts/vm/guest-init" \
+    "$vxavs_root/scripts/vm/provision.sh" | sha256sum | cut -c1-16)"
+  echo "$vxavs_cache/vm-$key"
+}
+
+# ---- Starting and stopping the machine
+
+# KVM when /dev/kvm is there and really starts a machine; software emulation otherwise.
+# VXAVS_VM_ACCEL=tcg (or kvm) chooses.
+vxavs_vm_accel() {
+  if [ -n "${VXAVS_VM_ACCEL:-}" ]; then echo "$VXAVS_VM_ACCEL"; return; fi
+  if [ -r /dev/kvm ] && [ -w /dev/kvm ] &&
+    echo quit | timeout 20 qemu-system-x86_64 -accel kvm -M q35 -nodefaults -display none \
+      -monitor stdio -S >/dev/null 2>&1; then
+    echo kvm
+  else
+    echo tcg
+  fi
+}
+
+# Starts qemu in the background with the image in folder $2 (writes go to a throw-away layer unless
+# $3 is "writable"), the control folder $1 and the project shared over virtio-9p. It dies with
+# the shell that started it, whatever ends that shell.
+vxavs_vm_boot() {
+  local ctl="$1" image="$2" mode="${3:-}" accel cpu snapshot=on
+  accel="$(vxavs_vm_accel)"
+  # Under software emulation the guest kernel must not rely on SMAP, or it kills 32-bit programs.
+  case "$accel" in kvm) cpu=host ;; *) cpu=max,smap=off ;; esac
+  [ "$mode" = writable ] && snapshot=off
+  echo "$accel" > "$ctl/accel"
+  setpriv --pdeathsig SIGKILL -- qemu-system-x86_64 -name vxavs -machine q35 -accel "$accel" \
+    -cpu "$cpu" -smp 2 -m "${VXAVS_VM_MEMORY:-4096}" -nodefaults -display none -no-reboot \
+    -kernel "$image/vmlinuz" -initrd "$image/initrd.img" \
+    -append "root=/dev/vda rw init=/sbin/vxavs-init console=ttyS0 quiet panic=-1" \
+    -drive "file=$image/disk.img,format=raw,if=virtio,cache=unsafe,snapshot=$snapshot" \
+    -virtfs "local,path=$ctl,mount_tag=ctl,security_model=none,id=ctl" \
+    -virtfs "local,path=$vxavs_root,mount_tag=project,security_model=none,id=project,readonly=on" \
+    -serial "file:$ctl/console.log" &
+  echo $! > "$ctl/qemu.pid"
+}
+
+vxavs_vm_alive() { kill -0 "$(cat "$1/qemu.pid" 2>/dev/null)" 2>/dev/null; }
+
+# Ends the machine of control folder $1 and removes the folder.
+vxavs_vm_kill() {
+  local ctl="$1" pid
+  [ -d "$ctl" ] || return 0
+  pid="$(cat "$ctl/qemu.pid" 2>/dev/null || true)"
+  if [ -n "$pid" ]; then
+    kill "$pid" 2>/dev/null || true
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null || true
+  fi
+  rm -rf "$ctl"
+}
+
+vxavs_vm_console_tail() {
+  vxavs_say "the machine's last console lines:"
+  tail -n 15 "$1/console.log" 2>/dev/null | sed 's/^/    /' >&2 || true
+}
+
+# Starts the machine for the rest of this shell and exports VXAVS_VM_CTL, through which every
+# scripts/wine-run.sh below this shell reaches it. The caller ends it with vxavs_vm_stop (trap EXIT).
+vxavs_vm_start() {
+  local image
+  image="$(vxavs_vm_image_dir)"
+  if [ ! -f "$image/ready" ]; then
+    vxavs_say "no virtual machine image at $image: run scripts/setup.sh first"
+    return 1
+  fi
+  VXAVS_VM_CTL="$(mktemp -d "${TMPDIR:-/tmp}/vxavs-vm.XXXXXX")"
+  export VXAVS_VM_CTL
+  mkdir "$VXAVS_VM_CTL/req"
+  cp "$vxavs_root/scripts/vm/agent.sh" "$VXAVS_VM_CTL/boot.sh"
+  printf '%s\n' "$vxavs_root" > "$VXAVS_VM_CTL/project"
+  vxavs_vm_boot "$VXAVS_VM_CTL" "$image"
+}
+
+vxavs_vm_stop() {
+  [ -n "${VXAVS_VM_CTL:-}" ] || return 0
+  vxavs_vm_kill "$VXAVS_VM_CTL"
+  unset VXAVS_VM_CTL
+}
+
+# Waits until the guest's agent has Wine ready, or the time limit passes.
+vxavs_vm_wait_ready() {
+  local ctl="$1" limit start
+  case "$(cat "$ctl/accel")" in kvm) limit=300 ;; *) limit=1200 ;; esac
+  limit="${VXAVS_VM_BOOT_LIMIT:-$limit}"
+  start=$SECONDS
+  until [ -e "$ctl/ready" ]; do
+    if ! vxavs_vm_alive "$ctl"; then
+      vxavs_say "the virtual machine stopped while starting"
+      vxavs_vm_console_tail "$ctl"
+      return 1
+    fi
+    if [ $((SECONDS - start)) -ge "$limit" ]; then
+      vxavs_say "the virtual machine was not ready after $limit s (VXAVS_VM_BOOT_LIMIT); ending it"
+      vxavs_vm_console_tail "$ctl"
+      return 1
+    fi
+    sleep 0.1
+  done
+}
+
+# ---- Running one program in the machine
+
+# Variables the program may need from the caller's environment; the rest are the guest's own.
+vxavs_vm_env() {
+  local name
+  while IFS= read -r name; do
+    case "$name" in
+      VXAVS_VM*) ;;
+      WINEDEBUG | WINEDLLOVERRIDES | GTEST_* | VXAVS_*) printf '%s=%s\0' "$name" "${!name}" ;;
+    esac
+  done < <(compgen -e)
+}
+
+# Folders the program needs that are not in the project (the project reaches the guest anyway):
+# the program's own and those of the files and folders named in its arguments.
+vxavs_vm_outside_folders() {
+  local arg path
+  for arg in "$@"; do
+    [ -e "$arg" ] || continue
+    path="$(realpath -- "$arg")"
+    [ -d "$path" ] || path="$(dirname "$path")"
+    case "$path/" in
+      "$vxavs_root"/*) continue ;;
+    esac
+    # Never a folder that holds the project or the whole system.
+    case "$vxavs_root/" in "$path"/*) continue ;; esac
+    printf '%s\n' "$path"
+  done | sort -u
+}
+
+# Runs one program in the machine of control folder $1, from the same folder as here, and hands
+# back its standard output, its standard error and its exit code.
+vxavs_vm_run() {
+  local ctl="$1"; shift
+  local id req rc stall_limit last_beat="" beat beat_time=$SECONDS
+  vxavs_vm_wait_ready "$ctl" || return 125
+  id="$(date +%s%N).$$"
+  req="$ctl/req/$id"
+  mkdir "$req.new"
+  printf '%s\0' "$@" > "$req.new/argv"
+  printf '%s' "$PWD" > "$req.new/cwd"
+  vxavs_vm_env > "$req.new/env"
+  local outside=()
+  mapfile -t outside < <(vxavs_vm_outside_folders "$@")
+  if [ ${#outside[@]} -gt 0 ]; then
+    tar -C / -cf "$req.new/outside.tar" "${outside[@]#/}"
+  fi
+  mv "$req.new" "$req"
+  # Asked to stop (Ctrl-C, ctest's time limit): the guest ends the program too.
+  trap 'touch "$req/cancel"; exit 130' INT
+  trap 'touch "$req/cancel"; exit 143' TERM HUP
+  stall_limit="${VXAVS_VM_STALL_LIMIT:-120}"
+  until [ -e "$req/rc" ]; do
+    if ! vxavs_vm_alive "$ctl"; then
+      vxavs_say "the virtual machine stopped while running $1"
+      vxavs_vm_console_tail "$ctl"
+      return 125
+    fi
+    # The guest's agent counts up in this file every second; a guest that stops counting hangs.
+    beat="$(cat "$ctl/alive" 2>/dev/null || true)"
+    if [ "$beat" != "$last_beat" ]; then
+      last_beat="$beat"; beat_time=$SECONDS
+    elif [ $((SECONDS - beat_time)) -ge "$stall_limit" ]; then
+      vxavs_say "the virtual machine has not answered for $stall_limit s (VXAVS_VM_STALL_LIMIT) while running $1; ending it"
+      vxavs_vm_console_tail "$ctl"
+      vxavs_vm_kill "$ctl"
+      return 125
+    fi
+    sleep 0.05
+  done
+  trap - INT TERM HUP
+  cat "$req/out"
+  cat "$req/err" >&2
+  rc="$(cat "$req/rc")"
+  rm -rf "$req"
+  return "$rc"
+}
+
+# For scripts with several Wine steps: where Wine runs in the virtual machine, starts one for the
+# rest of the script (its boot overlaps whatever the script does next) and ends it on exit.
+vxavs_wine_session() {
+  [ "$(vxavs_wine_path)" = vm ] || return 0
+  trap vxavs_vm_stop EXIT
+  vxavs_vm_start
+}

@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# Checks scripts/wine-run.sh with runner_probe.exe: what reaches the program (arguments, files beside
+# it and named to it, its folder) and what comes back (stdout and stderr apart, exit codes), on
+# whichever path Wine takes. Usage: check_runner.sh WINE_RUN PROBE_EXE
+set -uo pipefail
+runner="$1" probe="$2"
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# Windows programs end their lines with CR LF.
+run() { "$runner" "$@" | tr -d '\r'; }
+
+# Exit codes, including those the shell itself uses for "cannot run".
+for code in 0 1 2 42 125 126 127 255; do
+  "$runner" "$probe" exit "$code" >/dev/null 2>&1
+  got=$?
+  [ "$got" = "$code" ] || fail "exit $code came back as $got"
+done
+
+# Arguments arrive as given; stdout and stderr come back apart.
+args=('two words' 'quote"inside' 'back\slash' 'trailing\' '' '*' '$HOME' 'a;b&c|d' "it's")
+expected="$(printf '[%s]\n' "${args[@]}")"
+err_file="$(mktemp)"
+outside="$(mktemp -d "${TMPDIR:-/tmp}/vxavs-runner.XXXXXX")"
+trap 'rm -rf "$err_file" "$outside"' EXIT
+got="$(run "$probe" args "${args[@]}" 2>"$err_file")"
+[ "$got" = "$expected" ] || fail "arguments came back as:"$'\n'"$got"
+got="$(tr -d '\r' < "$err_file")"
+[ "$got" = "stderr line" ] || fail "stderr came back as '$got'"
+
+# All of a long output, in order.
+got="$(run "$probe" lines 200000 | sha256sum)"
+expected="$(seq 200000 | sed 's/^/line /' | sha256sum)"
+[ "$got" = "$expected" ] || fail "200000 lines of output did not come back whole"
+
+# A program outside the project, a file beside it, a file named in its arguments, and the folder it
+# runs in; a file changed between two runs is read anew.
+cp "$probe" "$outside/"
+printf 'beside\n' > "$outside/beside.txt"
+printf 'first\n' > "$outside/named.txt"
+got="$(run "$outside/runner_probe.exe" beside beside.txt)"
+[ "$got" = beside ] || fail "the file beside a program outside the project read '$got'"
+got="$(run "$probe" cat "$outside/named.txt")"
+[ "$got" = first ] || fail "a file named in the arguments read '$got'"
+printf 'other\n' > "$outside/named.txt"
+got="$(run "$probe" cat "$outside/named.txt")"
+[ "$got" = other ] || fail "a file changed between runs read '$got'"
+got="$(cd "$outside" && run runner_probe.exe cwd)"
+expected="Z:$(printf '%s' "$outside" | tr / '\\')"
+[ "$got" = "$expected" ] || fail "the program ran in '$got', not in '$expected'"
+
+# The same for a file in the project's own tree, next to the probe.
+beside_probe="$(dirname "$probe")/runner-probe-beside.txt"
+printf 'first\n' > "$beside_probe"
+got="$(run "$probe" beside runner-probe-beside.txt)"
+printf 'other\n' > "$beside_probe"
+got+=" $(run "$probe" beside runner-probe-beside.txt)"
+rm -f "$beside_probe"
+[ "$got" = "first other" ] || fail "a file beside the probe, changed between runs, read '$got'"
+
+if [ "$failures" -gt 0 ]; then
+  echo "$failures checks of scripts/wine-run.sh failed"
+  exit 1
+fi
+echo "scripts/wine-run.sh: every check passed"
