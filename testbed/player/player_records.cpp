@@ -1,0 +1,112 @@
+// vxavs test bed: the stand-in player's records of commands and drops, and the steering of its answers.
+// The player's thread writes them and any thread of a test reads or changes them, hence the one lock.
+
+#include "player_internal.h"
+
+#include <mutex>
+
+static std::mutex lockPlayer;
+static std::vector<PlayerCommand> cmdRecords;
+static std::vector<PlayerDrop> dropRecords;
+static unsigned dwRecordGeneration;  // bumped by a clear, so a command still being handled is not written into a new list
+static int32_t dwReply;
+static PlayerBehaviour behNext;
+
+void ResetPlayerRecords(int32_t reply) {
+    std::lock_guard<std::mutex> hold(lockPlayer);
+    cmdRecords.clear();
+    dropRecords.clear();
+    ++dwRecordGeneration;
+    dwReply = reply;
+    behNext = PlayerBehaviour();
+}
+
+CommandTicket RecordCommand(const PlayerCommand &command) {
+    std::lock_guard<std::mutex> hold(lockPlayer);
+    CommandTicket ticket = {cmdRecords.size(), dwRecordGeneration, behNext};
+    cmdRecords.push_back(command);
+    if (!behNext.keep) behNext = PlayerBehaviour();
+    return ticket;
+}
+
+int32_t RecordAnswer(const CommandTicket &ticket, bool calledBack, int32_t calledBackReply) {
+    std::lock_guard<std::mutex> hold(lockPlayer);
+    int32_t reply = calledBack ? calledBackReply : dwReply;
+    if (ticket.generation == dwRecordGeneration && ticket.index < cmdRecords.size()) {
+        cmdRecords[ticket.index].reply = reply;
+        cmdRecords[ticket.index].answered = true;
+    }
+    return reply;
+}
+
+void RecordDrop(const PlayerDrop &drop) {
+    std::lock_guard<std::mutex> hold(lockPlayer);
+    dropRecords.push_back(drop);
+}
+
+size_t RecordedCommandCount() {
+    std::lock_guard<std::mutex> hold(lockPlayer);
+    return cmdRecords.size();
+}
+
+size_t RecordedDropCount() {
+    std::lock_guard<std::mutex> hold(lockPlayer);
+    return dropRecords.size();
+}
+
+template <typename Record>
+static bool CopyRecord(const std::vector<Record> &records, int index, Record *record) {
+    if (index == -1) index = static_cast<int>(records.size()) - 1;
+    if (index < 0 || index >= static_cast<int>(records.size())) return false;
+    *record = records[index];
+    return true;
+}
+
+bool RecordedCommand(int index, PlayerCommand *command) {
+    std::lock_guard<std::mutex> hold(lockPlayer);
+    return CopyRecord(cmdRecords, index, command);
+}
+
+bool RecordedDrop(int index, PlayerDrop *drop) {
+    std::lock_guard<std::mutex> hold(lockPlayer);
+    return CopyRecord(dropRecords, index, drop);
+}
+
+std::vector<PlayerCommand> PlayerCommands() {
+    std::lock_guard<std::mutex> hold(lockPlayer);
+    return cmdRecords;
+}
+
+std::vector<PlayerDrop> PlayerDrops() {
+    std::lock_guard<std::mutex> hold(lockPlayer);
+    return dropRecords;
+}
+
+void PlayerClearRecords() {
+    std::lock_guard<std::mutex> hold(lockPlayer);
+    cmdRecords.clear();
+    dropRecords.clear();
+    ++dwRecordGeneration;
+}
+
+void PlayerSetReply(int32_t reply) {
+    std::lock_guard<std::mutex> hold(lockPlayer);
+    dwReply = reply;
+}
+
+void PlayerSetBehaviour(const PlayerBehaviour &behaviour) {
+    std::lock_guard<std::mutex> hold(lockPlayer);
+    behNext = behaviour;
+}
+
+bool WaitForPlayerDrops(size_t count, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> hold(lockPlayer);
+            if (dropRecords.size() >= count) return true;
+        }
+        if (GetTickCount() - start >= timeoutMs) return false;
+        Sleep(10);
+    }
+}

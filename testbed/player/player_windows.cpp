@@ -1,0 +1,444 @@
+// vxavs test bed: the stand-in player's windows: making them, answering what they receive, and the
+// control window that serves the records to a test in another process.
+
+#include "player_internal.h"
+
+#include <shellapi.h>
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+enum WindowRole { kRoleNone, kRoleControl, kRoleMain, kRoleFrame, kRolePane, kRoleInner, kRoleDecoy };
+
+static const char kControlClass[] = "vxplayer control";
+static const UINT_PTR kLifetimeTimer = 1;
+
+// All owned by the thread that ran CreatePlayerWindows.
+static PlayerOptions optPlayer;
+static PlayerWindows wndPlayer;
+static std::vector<std::string> classesRegistered;
+static HBRUSH hbrInner;
+
+void PlayerLog(const char *format, ...) {
+    if (!optPlayer.echo) return;
+    va_list args;
+    va_start(args, format);
+    char line[1024];
+    vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    // One call per line, flushed at once: a reader on a pipe sees each event as it happens.
+    printf("player: %s\n", line);
+    fflush(stdout);
+}
+
+static const char *CommandName(UINT message) { return message == WM_COMMAND ? "WM_COMMAND" : "WM_USER"; }
+
+static void QuitPlayer(const char *reason) {
+    PlayerLog("quitting: %s", reason);
+    // Windows are destroyed after the loop ends, not here: a quit can arrive in the middle of a command.
+    PostQuitMessage(0);
+}
+
+// Keeps the thread responsive for ms: every pending message is handled, the queue is looked at every 50 ms.
+static void StayBusy(DWORD ms) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                // Leave the quit for the outer loop.
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                return;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= ms) return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, std::min<DWORD>(ms - elapsed, 50), QS_ALLINPUT);
+    }
+}
+
+static LRESULT HandleCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    CommandTicket ticket =
+        RecordCommand({window, message, static_cast<uint32_t>(wParam), static_cast<uint32_t>(lParam), 0, false});
+    const PlayerBehaviour &behaviour = ticket.behaviour;
+
+    bool calledBack = false;
+    LRESULT calledBackResult = 0;
+    switch (behaviour.kind) {
+    case kHang:
+        PlayerLog("%s received, hanging %lu ms without handling messages", CommandName(message),
+            static_cast<unsigned long>(behaviour.ms));
+        Sleep(behaviour.ms);
+        break;
+    case kBusy:
+        PlayerLog("%s received, busy %lu ms while handling messages", CommandName(message),
+            static_cast<unsigned long>(behaviour.ms));
+        StayBusy(behaviour.ms);
+        break;
+    case kCallBack:
+        PlayerLog("%s received, calling back window %lu with message 0x%X wParam %lu", CommandName(message),
+            static_cast<unsigned long>(reinterpret_cast<uintptr_t>(behaviour.target)), behaviour.message,
+            static_cast<unsigned long>(behaviour.wParam));
+        // A window that is gone answers 0, as SendMessageA reports it.
+        calledBackResult = SendMessageA(behaviour.target, behaviour.message, behaviour.wParam, 0);
+        calledBack = true;
+        break;
+    case kReplyAtOnce:
+        break;
+    }
+
+    int32_t reply = RecordAnswer(ticket, calledBack, static_cast<int32_t>(calledBackResult));
+    PlayerLog("%s wParam %lu (0x%08lX) lParam %lu (0x%08lX), answered %ld (0x%08lX)", CommandName(message),
+        static_cast<unsigned long>(wParam), static_cast<unsigned long>(wParam), static_cast<unsigned long>(lParam),
+        static_cast<unsigned long>(lParam), static_cast<long>(reply),
+        static_cast<unsigned long>(static_cast<uint32_t>(reply)));
+    return static_cast<LRESULT>(reply);
+}
+
+// The receiver owns a posted drop block: it is read here and released with DragFinish.
+static void ReceiveDrop(HWND window, WPARAM wParam) {
+    PlayerDrop drop = {};
+    drop.window = window;
+    drop.handle = static_cast<uint32_t>(wParam);
+    HDROP block = reinterpret_cast<HDROP>(wParam);
+    if (optPlayer.drops == kDropsRead) {
+        // GlobalSize tells whether the handle names a block of this process at all; a 0 leaves it untouched.
+        SIZE_T size = GlobalSize(reinterpret_cast<HGLOBAL>(block));
+        drop.blockSize = static_cast<uint32_t>(size);
+        const uint8_t *bytes = size ? static_cast<const uint8_t *>(GlobalLock(reinterpret_cast<HGLOBAL>(block))) : nullptr;
+        if (bytes != nullptr) {
+            drop.bytes.assign(bytes, bytes + size);
+            GlobalUnlock(reinterpret_cast<HGLOBAL>(block));
+            drop.read = true;
+        }
+    }
+    if (drop.read) {
+        drop.fileCount = DragQueryFileA(block, 0xFFFFFFFF, nullptr, 0);
+        UINT length = DragQueryFileA(block, 0, nullptr, 0);
+        std::vector<char> name(length + 1, '\0');
+        UINT copied = DragQueryFileA(block, 0, name.data(), length + 1);
+        drop.name.assign(name.data(), std::min(copied, length));
+        drop.pointResult = DragQueryPoint(block, &drop.point);
+        DragFinish(block);
+        drop.goneAfterFinish = GlobalSize(reinterpret_cast<HGLOBAL>(block)) == 0;
+    }
+    RecordDrop(drop);
+    if (drop.read) {
+        PlayerLog("drop into window %lu: \"%s\" (%u file%s) at %ld,%ld (DragQueryPoint %d), block %lu bytes, %s after DragFinish",
+            static_cast<unsigned long>(reinterpret_cast<uintptr_t>(window)), drop.name.c_str(), drop.fileCount, drop.fileCount == 1 ? "" : "s", static_cast<long>(drop.point.x),
+            static_cast<long>(drop.point.y), drop.pointResult, static_cast<unsigned long>(drop.blockSize),
+            drop.goneAfterFinish ? "released" : "still allocated");
+    } else if (optPlayer.drops == kDropsCountOnly) {
+        PlayerLog("drop into window %lu with handle %lu counted, not read: unreadable under Wine, where a block from "
+            "another process means nothing here",
+            static_cast<unsigned long>(reinterpret_cast<uintptr_t>(window)), static_cast<unsigned long>(drop.handle));
+    } else {
+        PlayerLog("drop into window %lu with handle %lu counted, not read: no block of this process",
+            static_cast<unsigned long>(reinterpret_cast<uintptr_t>(window)), static_cast<unsigned long>(drop.handle));
+    }
+}
+
+static void PaintInner(HWND window) {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    if (dc != nullptr) {
+        RECT client;
+        GetClientRect(window, &client);
+        FillRect(dc, &client, hbrInner ? hbrInner : static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+        EndPaint(window, &paint);
+    }
+}
+
+static void PaintMain(HWND window) {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    if (dc != nullptr) {
+        RECT client;
+        GetClientRect(window, &client);
+        SetBkMode(dc, TRANSPARENT);
+        DrawTextA(dc, "Stand-in player: answers WM_COMMAND and WM_USER", -1, &client,
+                  DT_CENTER | DT_VCENTER | DT_SINGLELINE);
+        EndPaint(window, &paint);
+    }
+}
+
+static LRESULT HandleControl(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case kControlQuit:
+        QuitPlayer("quit requested");
+        return 1;
+    case kControlCommandCount:
+        return static_cast<LRESULT>(RecordedCommandCount());
+    case kControlCommandField: {
+        PlayerCommand command;
+        if (!RecordedCommand(static_cast<int>(wParam), &command)) return 0;
+        switch (lParam) {
+        case 0: return command.message;
+        case 1: return static_cast<LRESULT>(command.wParam);
+        case 2: return static_cast<LRESULT>(command.lParam);
+        case 3: return static_cast<LRESULT>(command.reply);
+        case 4: return command.answered ? 1 : 0;
+        case 5: return reinterpret_cast<LRESULT>(command.window);
+        default: return 0;
+        }
+    }
+    case kControlSetReply:
+        PlayerSetReply(static_cast<int32_t>(lParam));
+        PlayerLog("reply set to %ld", static_cast<long>(lParam));
+        return 1;
+    case kControlDropCount:
+        return static_cast<LRESULT>(RecordedDropCount());
+    case kControlClearRecords:
+        PlayerClearRecords();
+        return 1;
+    case kControlDropField: {
+        PlayerDrop drop;
+        if (!RecordedDrop(static_cast<int>(wParam), &drop)) return 0;
+        switch (lParam) {
+        case 0: return reinterpret_cast<LRESULT>(drop.window);
+        case 1: return static_cast<LRESULT>(drop.handle);
+        case 2: return drop.read ? 1 : 0;
+        case 3: return static_cast<LRESULT>(drop.blockSize);
+        case 4: return static_cast<LRESULT>(drop.fileCount);
+        case 5: return drop.point.x;
+        case 6: return drop.point.y;
+        case 7: return drop.pointResult;
+        case 8: return drop.goneAfterFinish ? 1 : 0;
+        default: return 0;
+        }
+    }
+    case WM_COPYDATA: {
+        const COPYDATASTRUCT *data = reinterpret_cast<const COPYDATASTRUCT *>(lParam);
+        if (data == nullptr || data->dwData != kControlSetBehaviour || data->cbData < sizeof(PlayerBehaviourData) ||
+            data->lpData == nullptr)
+            return 0;
+        PlayerBehaviourData wire;
+        memcpy(&wire, data->lpData, sizeof wire);
+        if (wire.kind > kCallBack) return 0;
+        PlayerBehaviour behaviour;
+        behaviour.kind = static_cast<CommandBehaviourKind>(wire.kind);
+        behaviour.ms = wire.ms;
+        behaviour.target = reinterpret_cast<HWND>(static_cast<uintptr_t>(wire.target));
+        behaviour.message = wire.message;
+        behaviour.wParam = wire.wParam;
+        behaviour.keep = wire.keep != 0;
+        PlayerSetBehaviour(behaviour);
+        static const char *const kinds[] = {"reply at once", "hang", "busy", "call back"};
+        PlayerLog("next command: %s, %lu ms, target %lu, message 0x%X, wParam %lu%s", kinds[wire.kind],
+            static_cast<unsigned long>(wire.ms), static_cast<unsigned long>(wire.target), wire.message,
+            static_cast<unsigned long>(wire.wParam), behaviour.keep ? ", kept for every command" : "");
+        return 1;
+    }
+    case WM_TIMER:
+        if (wParam == kLifetimeTimer) {
+            KillTimer(window, kLifetimeTimer);
+            QuitPlayer("lifetime over");
+        }
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+static LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // The role travels in the creation parameters, since one class name may serve several roles.
+    if (message == WM_NCCREATE) {
+        const CREATESTRUCTA *create = reinterpret_cast<const CREATESTRUCTA *>(lParam);
+        SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    WindowRole role = static_cast<WindowRole>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    switch (role) {
+    case kRoleControl:
+        return HandleControl(window, message, wParam, lParam);
+    case kRoleMain:
+        if (message == WM_COMMAND || message == WM_USER) return HandleCommand(window, message, wParam, lParam);
+        if (message == WM_PAINT) {
+            PaintMain(window);
+            return 0;
+        }
+        if (message == WM_CLOSE) {
+            QuitPlayer("main window closed");
+            return 0;
+        }
+        break;
+    case kRoleFrame:
+        if (message == WM_CLOSE) {
+            QuitPlayer("visualizer frame closed");
+            return 0;
+        }
+        break;
+    case kRoleInner:
+        if (message == WM_DROPFILES) {
+            ReceiveDrop(window, wParam);
+            return 0;
+        }
+        if (message == WM_ERASEBKGND) return 1;
+        if (message == WM_PAINT) {
+            PaintInner(window);
+            return 0;
+        }
+        break;
+    case kRolePane:
+    case kRoleDecoy:
+    case kRoleNone:
+        break;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+static bool RegisterPlayerClass(const std::string &name) {
+    for (const std::string &done : classesRegistered)
+        if (lstrcmpiA(done.c_str(), name.c_str()) == 0) return true;
+    WNDCLASSA windowClass = {};
+    windowClass.style = CS_HREDRAW | CS_VREDRAW;
+    windowClass.lpfnWndProc = PlayerWindowProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
+    windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    windowClass.lpszClassName = name.c_str();
+    if (!RegisterClassA(&windowClass)) return false;
+    classesRegistered.push_back(name);
+    return true;
+}
+
+static HWND MakeWindow(WindowRole role, const std::string &className, const std::string &title, DWORD style,
+                       DWORD exStyle, int x, int y, int width, int height, HWND parent) {
+    if (!RegisterPlayerClass(className)) return nullptr;
+    return CreateWindowExA(exStyle, className.c_str(), title.c_str(), style, x, y, width, height, parent, nullptr,
+                           GetModuleHandleA(nullptr), reinterpret_cast<void *>(static_cast<uintptr_t>(role)));
+}
+
+// The inner window as the visualizer places it: 11,20 in its parent, frame's outer size less 19 by 34.
+static HWND MakeInner(HWND frame, HWND parent, DWORD visible) {
+    RECT outer = {0, 0, 0, 0};
+    GetWindowRect(frame, &outer);
+    return MakeWindow(kRoleInner, optPlayer.innerClass, "", WS_CHILD | visible,
+                      WS_EX_ACCEPTFILES | WS_EX_NOPARENTNOTIFY, 11, 20, (outer.right - outer.left) - 19,
+                      (outer.bottom - outer.top) - 34, parent);
+}
+
+static bool MakePlayerWindows() {
+    DWORD visible = optPlayer.visible ? WS_VISIBLE : 0;
+    wndPlayer.control = MakeWindow(kRoleControl, kControlClass, "", 0, 0, 0, 0, 0, 0, HWND_MESSAGE);
+    if (wndPlayer.control == nullptr) return false;
+
+    for (int i = 0; i < optPlayer.mainWindowCount; ++i) {
+        HWND main = MakeWindow(kRoleMain, optPlayer.mainClass, optPlayer.mainTitle, WS_OVERLAPPEDWINDOW | visible, 0,
+                               40 + 30 * i, 40 + 30 * i, 400, 116, nullptr);
+        if (main == nullptr) return false;
+        wndPlayer.mains.push_back(main);
+    }
+
+    if (optPlayer.frame) {
+        wndPlayer.frame = MakeWindow(kRoleFrame, optPlayer.frameClass, optPlayer.frameTitle,
+                                     WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | visible, 0, optPlayer.frameX,
+                                     optPlayer.frameY, optPlayer.frameWidth, optPlayer.frameHeight, nullptr);
+        if (wndPlayer.frame == nullptr) return false;
+        HWND parent = wndPlayer.frame;
+        if (optPlayer.inner == kInnerGrandchild) {
+            RECT client;
+            GetClientRect(wndPlayer.frame, &client);
+            wndPlayer.pane = MakeWindow(kRolePane, optPlayer.paneClass, "", WS_CHILD | WS_CLIPCHILDREN | visible, 0,
+                                        0, 0, client.right, client.bottom, wndPlayer.frame);
+            if (wndPlayer.pane == nullptr) return false;
+            parent = wndPlayer.pane;
+        }
+        if (optPlayer.inner == kInnerChild || optPlayer.inner == kInnerGrandchild) {
+            wndPlayer.inner = MakeInner(wndPlayer.frame, parent, visible);
+            if (wndPlayer.inner == nullptr) return false;
+        }
+    }
+
+    for (size_t i = 0; i < optPlayer.decoyFrameTitles.size(); ++i) {
+        int offset = 30 * static_cast<int>(i + 1);
+        HWND decoy = MakeWindow(kRoleDecoy, optPlayer.frameClass, optPlayer.decoyFrameTitles[i],
+                                WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | visible, 0, optPlayer.frameX + offset,
+                                optPlayer.frameY + offset, optPlayer.frameWidth, optPlayer.frameHeight, nullptr);
+        if (decoy == nullptr) return false;
+        wndPlayer.decoyFrames.push_back(decoy);
+        // Newer windows start on top; made explicit so the decoys come first in EnumWindows.
+        SetWindowPos(decoy, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        if (optPlayer.decoyFramesHaveInner) {
+            HWND inner = MakeInner(decoy, decoy, visible);
+            if (inner == nullptr) return false;
+            wndPlayer.decoyInners.push_back(inner);
+        }
+    }
+
+    if (optPlayer.inner == kInnerTopLevel) {
+        wndPlayer.inner = MakeWindow(kRoleInner, optPlayer.innerClass, "stray visualizer window",
+                                     WS_OVERLAPPEDWINDOW | visible, WS_EX_ACCEPTFILES, optPlayer.frameX + 320,
+                                     optPlayer.frameY, optPlayer.frameWidth, optPlayer.frameHeight, nullptr);
+        if (wndPlayer.inner == nullptr) return false;
+    }
+    return true;
+}
+
+bool CreatePlayerWindows(const PlayerOptions &options) {
+    optPlayer = options;
+    wndPlayer = PlayerWindows();
+    ResetPlayerRecords(options.reply);
+    hbrInner = CreateSolidBrush(RGB(16, 48, 96));
+    if (!MakePlayerWindows()) {
+        DestroyPlayerWindows();
+        return false;
+    }
+    if (optPlayer.lifetimeSeconds > 0)
+        SetTimer(wndPlayer.control, kLifetimeTimer, static_cast<UINT>(optPlayer.lifetimeSeconds) * 1000u, nullptr);
+    return true;
+}
+
+void RunPlayerLoop() {
+    MSG msg;
+    // GetMessageA answers -1 on a broken queue; that ends the player as a quit does.
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+static void DestroyIfOurs(HWND window) {
+    // The inner window may sit in another thread's or process's window by now, or be gone with it.
+    if (window != nullptr && IsWindow(window) && GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId())
+        DestroyWindow(window);
+}
+
+void DestroyPlayerWindows() {
+    // Children that may have been moved elsewhere first, then the windows that held them.
+    DestroyIfOurs(wndPlayer.inner);
+    for (HWND inner : wndPlayer.decoyInners) DestroyIfOurs(inner);
+    DestroyIfOurs(wndPlayer.pane);
+    DestroyIfOurs(wndPlayer.frame);
+    for (HWND decoy : wndPlayer.decoyFrames) DestroyIfOurs(decoy);
+    for (HWND main : wndPlayer.mains) DestroyIfOurs(main);
+    DestroyIfOurs(wndPlayer.control);
+    // A class still in use somewhere fails to unregister; registering it again later then finds it.
+    for (const std::string &name : classesRegistered) UnregisterClassA(name.c_str(), GetModuleHandleA(nullptr));
+    classesRegistered.clear();
+    if (hbrInner != nullptr) DeleteObject(hbrInner);
+    hbrInner = nullptr;
+}
+
+static std::string HandleList(const std::vector<HWND> &windows) {
+    std::string list;
+    for (HWND window : windows) {
+        if (!list.empty()) list += ",";
+        list += std::to_string(reinterpret_cast<uintptr_t>(window));
+    }
+    return list;
+}
+
+static std::string HandleText(HWND window) { return std::to_string(reinterpret_cast<uintptr_t>(window)); }
+
+const PlayerWindows &PlayerWindowsMade() { return wndPlayer; }
+
+std::string PlayerReadyLine() {
+    return "player: ready control=" + HandleText(wndPlayer.control) + " main=" + HandleList(wndPlayer.mains) +
+           " frame=" + HandleText(wndPlayer.frame) + " pane=" + HandleText(wndPlayer.pane) +
+           " inner=" + HandleText(wndPlayer.inner) + " decoys=" + HandleList(wndPlayer.decoyFrames) +
+           " decoyinners=" + HandleList(wndPlayer.decoyInners);
+}
+
