@@ -1,13 +1,14 @@
 // vxavs: the About box the host shows on the author's request.
 
 #include "host_services.h"
+#include "vxavs_version.h"
 
 static const char kAboutTitle[] = "About plugin";
 static const char kAboutText[] =
     "Plugin to perform drag and drop file\r\n"
     "into AVS window of Winamp.\r\n"
     "\r\n"
-    "vxavs plug-in by the vxavs developers\r\n"
+    "vxavs " VXAVS_VERSION " by the vxavs developers\r\n"
     "https://vxavs.example.org/";
 
 // Called when the author asks for the About box; modal, returns when the box is closed.

@@ -1,28 +1,7 @@
 // vxavs test bed: vxhost.exe, the stand-in host as a program. It loads a plug-in, makes the hand-shake,
 // then carries out the steps given on its command line, printing everything that passes.
 //
-//   vxhost [--plugin PATH] [--five-word-add-action] STEP...
-//
-// Steps (each word is one argument; quote texts that hold blanks):
-//   run ACTION [TEXT...]       runs an action by name or number; "-" passes a null address
-//   edit ACTION [TEXT...]      hands the texts over in host-owned slots and prints them afterwards
-//   message N                  notifies the plug-in with message N
-//   about                      shows the About box
-//   window NAME [W H]          creates a host window that object queries for NAME answer with
-//   answer NAME TEXT           object queries for NAME answer with TEXT
-//   resize NAME W H            resizes a host window
-//   close NAME                 destroys a host window
-//   wait MS                    handles the host's messages for MS milliseconds
-//   where                      prints where the visualizer's inner window is and how large
-//   unload                     unloads the plug-in (the hand-shake is made again by `load`)
-//   load                       loads the plug-in again and makes the hand-shake
-//   player start               starts the stand-in player, vxplayer.exe, in a process of its own
-//   player thread              starts the stand-in player on a thread of this process instead
-//                              (under Wine, the only way a drop block can be read back)
-//   player reply N             the player answers commands with N from now on
-//   player stop                stops the stand-in player
-//
-// A publication author on Windows can run this against the real player: leave out the player steps.
+// `vxhost --help` prints the steps (kUsage below).
 
 #include <windows.h>
 
@@ -35,6 +14,32 @@
 
 #include "standin_host.h"
 #include "standin_player.h"
+#include "vxavs_version.h"
+
+static const char kUsage[] =
+    "usage: vxhost [--plugin PATH] [--five-word-add-action] STEP...\n"
+    "       vxhost --version | --help\n"
+    "\n"
+    "Steps (each word is one argument; quote texts that hold blanks):\n"
+    "  run ACTION [TEXT...]       runs an action by name or number; \"-\" passes a null address\n"
+    "  edit ACTION [TEXT...]      hands the texts over in host-owned slots and prints them afterwards\n"
+    "  message N                  notifies the plug-in with message N\n"
+    "  about                      shows the About box\n"
+    "  window NAME [W H]          creates a host window that object queries for NAME answer with\n"
+    "  answer NAME TEXT           object queries for NAME answer with TEXT\n"
+    "  resize NAME W H            resizes a host window\n"
+    "  close NAME                 destroys a host window\n"
+    "  wait MS                    handles the host's messages for MS milliseconds\n"
+    "  where                      prints where the visualizer's inner window is and how large\n"
+    "  unload                     unloads the plug-in (the hand-shake is made again by `load`)\n"
+    "  load                       loads the plug-in again and makes the hand-shake\n"
+    "  player start               starts the stand-in player, vxplayer.exe, in a process of its own\n"
+    "  player thread              starts the stand-in player on a thread of this process instead\n"
+    "                             (under Wine, the only way a drop block can be read back)\n"
+    "  player reply N             the player answers commands with N from now on\n"
+    "  player stop                stops the stand-in player\n"
+    "\n"
+    "Without the player steps it works against the real player.\n";
 
 static std::map<std::string, HWND> gWindows;
 static bool playerInProcess, playerOnThread;
@@ -125,9 +130,12 @@ int main(int argc, char **argv) {
     for (; i < argc && strncmp(argv[i], "--", 2) == 0; ++i) {
         if (strcmp(argv[i], "--plugin") == 0 && i + 1 < argc) plugInPath = argv[++i];
         else if (strcmp(argv[i], "--five-word-add-action") == 0) shape = kAddActionFiveWords;
-        else {
-            printf("usage: vxhost [--plugin PATH] [--five-word-add-action] STEP...\n");
-            return 2;
+        else if (strcmp(argv[i], "--version") == 0) {
+            printf("vxhost %s, the stand-in host of vxavs\n", VXAVS_VERSION);
+            return 0;
+        } else {
+            fputs(kUsage, stdout);
+            return strcmp(argv[i], "--help") == 0 ? 0 : 2;
         }
     }
 

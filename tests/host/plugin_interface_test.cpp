@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "plugin_fixture.h"
+#include "vxavs_version.h"
 
 // A fixed GlobalAlloc block: its handle is its address and it holds exactly the text and one zero byte.
 static void ExpectHostBlock(HostStringSlot block, const std::string &text) {
@@ -246,8 +247,10 @@ TEST_F(DispatchTest, AboutBoxShowsItsTextAndReturnsWhenClosed) {
     gHost.entry.about();
     reader.join();
     EXPECT_EQ(seen.title, L"About plugin");
+    const std::string version = VXAVS_VERSION;  // the credit line names the release
     EXPECT_EQ(seen.text, L"Plugin to perform drag and drop file\r\ninto AVS window of Winamp.\r\n\r\n"
-                         L"vxavs plug-in by the vxavs developers\r\nhttps://vxavs.example.org/");
+                         L"vxavs " + std::wstring(version.begin(), version.end()) +
+                         L" by the vxavs developers\r\nhttps://vxavs.example.org/");
     EXPECT_TRUE(seen.onlyOk) << "a single OK button";
 }
 
