@@ -8,14 +8,16 @@ project="$(cat "$ctl/project")"
 unset DISPLAY WAYLAND_DISPLAY
 export WINEARCH=win32 WINEDEBUG=-all WINEPREFIX=/root/.wine-vxavs
 
-# The project's files on the guest's own disk, at the same path as on the host: Wine reads wrong
-# pages from programs and libraries it maps straight from the 9p share. Objects and Git's store are
-# of no use to Wine.
-sync_project() {
+# Programs run from the guest's own disk: Wine reads wrong pages from programs and libraries it maps
+# straight from the 9p share. So each request brings the project's files that changed since the last
+# one (and the folders outside the project it names) as tar archives, unpacked here at the same paths
+# as on the host, one request after another and before its program starts.
+take_files() {
+  local req="$1"
   mkdir -p "$project"
-  flock /run/vxavs-sync.lock rsync -a --delete --exclude=/.git --exclude=/build-native \
-    --exclude=CMakeFiles/ --exclude='*.o' --exclude='*.obj' --exclude='*.a' \
-    /mnt/project/ "$project/"
+  [ -f "$req/project.tar" ] && tar -C "$project" -xf "$req/project.tar"
+  [ -s "$req/removed" ] && (cd "$project" && xargs -0 rm -f -- < "$req/removed")
+  [ -f "$req/outside.tar" ] && tar -C / -xf "$req/outside.tar"
 }
 
 run_request() {
@@ -23,8 +25,7 @@ run_request() {
   local argv=() env=() limit="${VXAVS_VM_RUN_LIMIT:-3600}"
   mapfile -d '' -t argv < "$req/argv"
   mapfile -d '' -t env < "$req/env"
-  sync_project
-  [ -f "$req/outside.tar" ] && tar -C / -xf "$req/outside.tar"
+  local t1=$EPOCHREALTIME
   local cwd
   cwd="$(cat "$req/cwd")"
   mkdir -p "$cwd"
@@ -41,6 +42,7 @@ run_request() {
   done
   wait "$pid"
   rc=$?
+  echo "request ${req##*/}: $(awk "BEGIN{print $EPOCHREALTIME - $t1}") s: ${argv[*]}"
   [ "$rc" = 124 ] && echo "vxavs: ${argv[0]} ran past $limit s (VXAVS_VM_RUN_LIMIT) in the virtual machine; ended" >> "$local_err"
   cp "$local_out" "$req/out"
   cp "$local_err" "$req/err"
@@ -51,9 +53,10 @@ run_request() {
 
 # A persistent wineserver keeps every later start fast. Wine's service processes start with the first
 # program a new server runs and keep its standard handles: give them none of a request's.
+echo "agent up at $(cut -d' ' -f1 /proc/uptime) s"
 wineserver -p
 wine cmd.exe /c exit < /dev/null > /dev/null 2>&1
-sync_project
+echo "wine up at $(cut -d' ' -f1 /proc/uptime) s"
 
 # A beat every second tells the host the guest still answers.
 ( n=0; while :; do n=$((n + 1)); echo "$n" > "$ctl/alive"; sleep 1; done ) &
@@ -65,6 +68,7 @@ while [ ! -e "$ctl/stop" ]; do
     case "$req" in *.new | *'*') continue ;; esac
     [ -n "${taken[$req]:-}" ] && continue
     taken[$req]=1
+    take_files "$req"
     run_request "$req" &
   done
   sleep 0.1

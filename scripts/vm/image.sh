@@ -17,6 +17,7 @@ exec 9>"$vxavs_cache/vm.lock"
 flock 9
 [ -f "$image/ready" ] && exit 0
 
+# Stages that finished are kept in the work folder, so a build that stopped goes on from there.
 work="$image.work"
 rootfs="$work/rootfs"
 
@@ -29,49 +30,54 @@ unmount_rootfs() {
 cleanup() {
   [ -n "${ctl:-}" ] && vxavs_vm_kill "$ctl"
   unmount_rootfs
-  rm -rf "$work"
 }
 trap cleanup EXIT
-cleanup
 mkdir -p "$work"
 started=$SECONDS
 vxavs_say "building the virtual machine image once, into $image"
 
-# The system: amd64 only, so that every maintainer script here runs on any 64-bit kernel.
-vxavs_say "debootstrap $suite from $mirror"
-debootstrap --variant=minbase --include=linux-image-amd64,rsync,iproute2,procps \
-  "$suite" "$rootfs" "$mirror" > "$work/debootstrap.log" 2>&1 ||
-  { tail -n 20 "$work/debootstrap.log" >&2; exit 1; }
-unmount_rootfs
+if [ ! -f "$work/base.img" ]; then
+  rm -rf "$rootfs"
+  # The system: amd64 only, so that every maintainer script here runs on any 64-bit kernel.
+  vxavs_say "debootstrap $suite from $mirror"
+  debootstrap --variant=minbase --include=linux-image-amd64,rsync,iproute2,procps \
+    "$suite" "$rootfs" "$mirror" > "$work/debootstrap.log" 2>&1 ||
+    { tail -n 20 "$work/debootstrap.log" >&2; exit 1; }
+  unmount_rootfs
 
-# Wine's packages are only downloaded here; the guest installs them at its first boot.
-vxavs_say "downloading wine and wine32:i386"
-echo "deb $mirror $suite main" > "$rootfs/etc/apt/sources.list"
-chroot "$rootfs" dpkg --add-architecture i386
-chroot "$rootfs" apt-get update -qq
-chroot "$rootfs" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --download-only \
-  --no-install-recommends wine wine32:i386 >/dev/null
-install -m 755 "$vxavs_root/scripts/vm/guest-init" "$rootfs/sbin/vxavs-init"
-cp "$rootfs"/boot/vmlinuz-* "$work/vmlinuz"
-cp "$rootfs"/boot/initrd.img-* "$work/initrd.img"
+  # Wine's packages are only downloaded here; the guest installs them at its first boot.
+  vxavs_say "downloading wine and wine32:i386"
+  echo "deb $mirror $suite main" > "$rootfs/etc/apt/sources.list"
+  chroot "$rootfs" dpkg --add-architecture i386
+  chroot "$rootfs" apt-get update -qq
+  chroot "$rootfs" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --download-only \
+    --no-install-recommends wine wine32:i386 >/dev/null
+  install -m 755 "$vxavs_root/scripts/vm/guest-init" "$rootfs/sbin/vxavs-init"
+  cp "$rootfs"/boot/vmlinuz-* "$work/vmlinuz"
+  cp "$rootfs"/boot/initrd.img-* "$work/initrd.img"
 
-# The disk: an ext4 file system made straight from the folder (no loop device, no mount).
-vxavs_say "making the disk"
-mkfs.ext4 -q -F -L vxavs -d "$rootfs" "$work/disk.img" 8G
-rm -rf "$rootfs"
+  # The disk: an ext4 file system made straight from the folder (no loop device, no mount).
+  vxavs_say "making the disk"
+  mkfs.ext4 -q -F -L vxavs -d "$rootfs" "$work/base.img.new" 8G
+  mv "$work/base.img.new" "$work/base.img"
+  rm -rf "$rootfs"
+fi
 
-# First boot: install Wine and make the prefix, then power off.
+# First boot, on a copy of the disk: install Wine and make the prefix, then power off.
 vxavs_say "first boot: installing Wine and making its 32-bit prefix in the guest"
+cp --sparse=always "$work/base.img" "$work/disk.img"
 ctl="$work/ctl"
+rm -rf "$ctl"
 mkdir "$ctl"
 cp "$vxavs_root/scripts/vm/provision.sh" "$ctl/boot.sh"
 vxavs_vm_boot "$ctl" "$work" writable
 case "$(cat "$ctl/accel")" in kvm) limit=1200 ;; *) limit=3600 ;; esac
 limit="${VXAVS_VM_BUILD_LIMIT:-$limit}"
+boot_started=$SECONDS
 while vxavs_vm_alive "$ctl"; do
-  if [ $((SECONDS - started)) -ge "$limit" ]; then
+  if [ $((SECONDS - boot_started)) -ge "$limit" ]; then
     vxavs_say "the first boot of the virtual machine took more than $limit s (VXAVS_VM_BUILD_LIMIT); ending it"
-    tail -n 20 "$ctl/boot.log" >&2 || true
+    tail -n 20 "$ctl/boot.log" >&2 || vxavs_vm_console_tail "$ctl"
     exit 1
   fi
   sleep 1
@@ -85,6 +91,7 @@ fi
 mkdir -p "$image"
 mv "$work/disk.img" "$work/vmlinuz" "$work/initrd.img" "$image/"
 touch "$image/ready"
+rm -rf "$work"
 # Images of older recipes are of no more use.
 for old in "$vxavs_cache"/vm-*; do
   [ "$old" = "$image" ] || rm -rf "$old"

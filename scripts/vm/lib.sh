@@ -50,17 +50,49 @@ vxavs_vm_image_dir() {
 
 # ---- Starting and stopping the machine
 
-# KVM when /dev/kvm is there and really starts a machine; software emulation otherwise.
-# VXAVS_VM_ACCEL=tcg (or kvm) chooses.
+# Prints the accelerator and the processor model to give qemu for kernel $1: KVM where /dev/kvm is
+# there and really boots that kernel, software emulation otherwise. VXAVS_VM_ACCEL=tcg (or kvm)
+# chooses. Under software emulation the guest kernel must not rely on SMAP, or it kills 32-bit
+# programs. The finding holds until the host reboots.
 vxavs_vm_accel() {
-  if [ -n "${VXAVS_VM_ACCEL:-}" ]; then echo "$VXAVS_VM_ACCEL"; return; fi
-  if [ -r /dev/kvm ] && [ -w /dev/kvm ] &&
-    echo quit | timeout 20 qemu-system-x86_64 -accel kvm -M q35 -nodefaults -display none \
-      -monitor stdio -S >/dev/null 2>&1; then
-    echo kvm
-  else
-    echo tcg
+  local kernel="$1" cpu verdict
+  verdict="$vxavs_cache/accel-$(cat /proc/sys/kernel/random/boot_id 2>/dev/null || echo unknown)"
+  if [ "${VXAVS_VM_ACCEL:-kvm}" = kvm ]; then
+    if [ ! -f "$verdict" ]; then
+      cpu=""
+      if [ -r /dev/kvm ] && [ -w /dev/kvm ]; then
+        cpu="$(vxavs_vm_kvm_cpu "$kernel")"
+      fi
+      printf '%s\n' "${cpu:-none}" > "$verdict"
+    fi
+    cpu="$(cat "$verdict")"
+    if [ "$cpu" != none ]; then
+      echo "kvm $cpu"
+      return
+    fi
+    if [ "${VXAVS_VM_ACCEL:-}" = kvm ]; then
+      vxavs_say "VXAVS_VM_ACCEL=kvm, but KVM does not boot a machine here"
+      return 1
+    fi
   fi
+  echo "tcg max,smap=off"
+}
+
+# Prints the first processor model with which KVM boots kernel $1 to its end (no root file system:
+# it panics, and qemu stops) within 30 s; nothing if none does. Some hosts refuse the host model's
+# MSRs, and some nested ones start the machine but hardly run it.
+vxavs_vm_kvm_cpu() {
+  local kernel="$1" cpu log
+  log="$(mktemp)"
+  for cpu in host host,arch-capabilities=off; do
+    if timeout 30 qemu-system-x86_64 -accel kvm -M q35 -cpu "$cpu" -m 256 -nodefaults \
+      -display none -no-reboot -kernel "$kernel" -append "console=ttyS0 panic=-1" \
+      -serial "file:$log" >/dev/null 2>&1 && grep -q "Kernel panic" "$log"; then
+      echo "$cpu"
+      break
+    fi
+  done
+  rm -f "$log"
 }
 
 # Starts qemu in the background with the image in folder $2 (writes go to a throw-away layer unless
@@ -68,9 +100,7 @@ vxavs_vm_accel() {
 # the shell that started it, whatever ends that shell.
 vxavs_vm_boot() {
   local ctl="$1" image="$2" mode="${3:-}" accel cpu snapshot=on
-  accel="$(vxavs_vm_accel)"
-  # Under software emulation the guest kernel must not rely on SMAP, or it kills 32-bit programs.
-  case "$accel" in kvm) cpu=host ;; *) cpu=max,smap=off ;; esac
+  read -r accel cpu < <(vxavs_vm_accel "$image/vmlinuz") || return 1
   [ "$mode" = writable ] && snapshot=off
   echo "$accel" > "$ctl/accel"
   setpriv --pdeathsig SIGKILL -- qemu-system-x86_64 -name vxavs -machine q35 -accel "$accel" \
@@ -80,7 +110,7 @@ vxavs_vm_boot() {
     -drive "file=$image/disk.img,format=raw,if=virtio,cache=unsafe,snapshot=$snapshot" \
     -virtfs "local,path=$ctl,mount_tag=ctl,security_model=none,id=ctl" \
     -virtfs "local,path=$vxavs_root,mount_tag=project,security_model=none,id=project,readonly=on" \
-    -serial "file:$ctl/console.log" &
+    -serial "file:$ctl/console.log" 2> "$ctl/qemu.log" &
   echo $! > "$ctl/qemu.pid"
 }
 
@@ -178,15 +208,46 @@ vxavs_vm_outside_folders() {
   done | sort -u
 }
 
+# The project's files as the guest needs them, one "path<TAB>mtime<TAB>size" line each, sorted: no
+# Git store, no native build, no objects.
+vxavs_vm_manifest() {
+  (cd "$vxavs_root" && find . \( -path ./.git -o -path ./build-native -o -name CMakeFiles \) -prune \
+    -o \( -type f -o -type l \) ! -name '*.o' ! -name '*.obj' ! -name '*.a' -printf '%P\t%T@\t%s\n') |
+    LC_ALL=C sort
+}
+
+# Puts into request folder $2 what changed in the project since the last request to machine $1:
+# project.tar with new and changed files, "removed" with the paths of the files gone.
+vxavs_vm_project_changes() {
+  local ctl="$1" req="$2"
+  touch "$ctl/manifest"
+  vxavs_vm_manifest > "$ctl/manifest.new"
+  LC_ALL=C comm -13 "$ctl/manifest" "$ctl/manifest.new" | cut -f1 | tr '\n' '\0' > "$req/changed"
+  LC_ALL=C comm -23 <(cut -f1 "$ctl/manifest") <(cut -f1 "$ctl/manifest.new") | tr '\n' '\0' \
+    > "$req/removed"
+  if [ -s "$req/changed" ]; then
+    # A file that changes meanwhile goes again with the next request: its time will differ.
+    tar -C "$vxavs_root" -cf "$req/project.tar" --null --verbatim-files-from -T "$req/changed" \
+      --ignore-failed-read 2>/dev/null || true
+  fi
+  rm -f "$req/changed"
+}
+
 # Runs one program in the machine of control folder $1, from the same folder as here, and hands
 # back its standard output, its standard error and its exit code.
 vxavs_vm_run() {
   local ctl="$1"; shift
   local id req rc stall_limit last_beat="" beat beat_time=$SECONDS
   vxavs_vm_wait_ready "$ctl" || return 125
+  # One request at a time takes the project's changes and is published, so the guest, which takes
+  # requests in the order of their names, unpacks them in the same order.
+  local lock
+  exec {lock}> "$ctl/files.lock"
+  flock "$lock"
   id="$(date +%s%N).$$"
   req="$ctl/req/$id"
   mkdir "$req.new"
+  vxavs_vm_project_changes "$ctl" "$req.new"
   printf '%s\0' "$@" > "$req.new/argv"
   printf '%s' "$PWD" > "$req.new/cwd"
   vxavs_vm_env > "$req.new/env"
@@ -196,6 +257,8 @@ vxavs_vm_run() {
     tar -C / -cf "$req.new/outside.tar" "${outside[@]#/}"
   fi
   mv "$req.new" "$req"
+  mv "$ctl/manifest.new" "$ctl/manifest"
+  exec {lock}>&-
   # Asked to stop (Ctrl-C, ctest's time limit): the guest ends the program too.
   trap 'touch "$req/cancel"; exit 130' INT
   trap 'touch "$req/cancel"; exit 143' TERM HUP
