@@ -114,7 +114,11 @@ vxavs_vm_boot() {
   echo $! > "$ctl/qemu.pid"
 }
 
-vxavs_vm_alive() { kill -0 "$(cat "$1/qemu.pid" 2>/dev/null)" 2>/dev/null; }
+vxavs_vm_alive() {
+  local pid=""
+  read -r pid 2>/dev/null < "$1/qemu.pid"
+  [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null
+}
 
 # Ends the machine of control folder $1 and removes the folder.
 vxavs_vm_kill() {
@@ -270,7 +274,8 @@ vxavs_vm_run() {
       return 125
     fi
     # The guest's agent counts up in this file every second; a guest that stops counting hangs.
-    beat="$(cat "$ctl/alive" 2>/dev/null || true)"
+    beat=""
+    read -r beat 2>/dev/null < "$ctl/alive"
     if [ "$beat" != "$last_beat" ]; then
       last_beat="$beat"; beat_time=$SECONDS
     elif [ $((SECONDS - beat_time)) -ge "$stall_limit" ]; then
@@ -287,6 +292,14 @@ vxavs_vm_run() {
   rc="$(cat "$req/rc")"
   rm -rf "$req"
   return "$rc"
+}
+
+# Prints "tcg" while this command's machine runs under software emulation, else nothing.
+vxavs_wine_emulated() {
+  local accel=""
+  [ -n "${VXAVS_VM_CTL:-}" ] && read -r accel 2>/dev/null < "$VXAVS_VM_CTL/accel"
+  [ "$accel" = tcg ] && echo tcg
+  return 0
 }
 
 # For scripts with several Wine steps: where Wine runs in the virtual machine, starts one for the
