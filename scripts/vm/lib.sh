@@ -104,7 +104,7 @@ vxavs_vm_boot() {
   [ "$mode" = writable ] && snapshot=off
   echo "$accel" > "$ctl/accel"
   setpriv --pdeathsig SIGKILL -- qemu-system-x86_64 -name vxavs -machine q35 -accel "$accel" \
-    -cpu "$cpu" -smp 2 -m "${VXAVS_VM_MEMORY:-4096}" -nodefaults -display none -no-reboot \
+    -cpu "$cpu" -smp "${VXAVS_VM_CPUS:-2}" -m "${VXAVS_VM_MEMORY:-4096}" -nodefaults -display none -no-reboot \
     -kernel "$image/vmlinuz" -initrd "$image/initrd.img" \
     -append "root=/dev/vda rw init=/sbin/vxavs-init console=ttyS0 quiet panic=-1" \
     -drive "file=$image/disk.img,format=raw,if=virtio,cache=unsafe,snapshot=$snapshot" \
