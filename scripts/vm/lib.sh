@@ -170,12 +170,15 @@ vxavs_vm_wait_ready() {
   until [ -e "$ctl/ready" ]; do
     if ! vxavs_vm_alive "$ctl"; then
       vxavs_say "the virtual machine stopped while starting"
+      sed 's/^/    /' "$ctl/qemu.log" >&2 2>/dev/null
       vxavs_vm_console_tail "$ctl"
+      vxavs_vm_kill "$ctl"
       return 1
     fi
     if [ $((SECONDS - start)) -ge "$limit" ]; then
       vxavs_say "the virtual machine was not ready after $limit s (VXAVS_VM_BOOT_LIMIT); ending it"
       vxavs_vm_console_tail "$ctl"
+      vxavs_vm_kill "$ctl"
       return 1
     fi
     sleep 0.1
