@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the virtual machine that runs 32-bit Wine where this kernel cannot: a Debian bookworm amd64
-# guest made with debootstrap from Debian's packages (kernel, rsync, and wine with wine32:i386), with
+# guest made with debootstrap from Debian's packages (kernel, and wine with wine32:i386), with
 # a ready headless 32-bit prefix. Cached in ~/.cache/vxavs/vm-<hash of this recipe>: a second run
 # finds it and does nothing. Needs root, debootstrap and qemu-system-x86 (scripts/setup.sh installs them).
 set -euo pipefail
@@ -40,7 +40,7 @@ if [ ! -f "$work/base.img" ]; then
   rm -rf "$rootfs"
   # The system: amd64 only, so that every maintainer script here runs on any 64-bit kernel.
   vxavs_say "debootstrap $suite from $mirror"
-  debootstrap --variant=minbase --include=linux-image-amd64,rsync,iproute2,procps \
+  debootstrap --variant=minbase --include=linux-image-amd64,iproute2,procps \
     "$suite" "$rootfs" "$mirror" > "$work/debootstrap.log" 2>&1 ||
     { tail -n 20 "$work/debootstrap.log" >&2; exit 1; }
   unmount_rootfs
@@ -58,7 +58,7 @@ if [ ! -f "$work/base.img" ]; then
 
   # The disk: an ext4 file system made straight from the folder (no loop device, no mount).
   vxavs_say "making the disk"
-  mkfs.ext4 -q -F -L vxavs -d "$rootfs" "$work/base.img.new" 8G
+  mkfs.ext4 -q -F -L vxavs -d "$rootfs" "$work/base.img.new" 8G >/dev/null
   mv "$work/base.img.new" "$work/base.img"
   rm -rf "$rootfs"
 fi
