@@ -138,6 +138,14 @@ vxavs_vm_console_tail() {
   tail -n 15 "$1/console.log" 2>/dev/null | sed 's/^/    /' >&2 || true
 }
 
+# Gives up on the machine of control folder $1 that is not answering: says why ($2), shows what its
+# console said last, and ends it.
+vxavs_vm_give_up() {
+  vxavs_say "$2"
+  vxavs_vm_console_tail "$1"
+  vxavs_vm_kill "$1"
+}
+
 # Starts the machine for the rest of this shell and exports VXAVS_VM_CTL, through which every
 # scripts/wine-run.sh below this shell reaches it. The caller ends it with vxavs_vm_stop (trap EXIT).
 vxavs_vm_start() {
@@ -176,9 +184,7 @@ vxavs_vm_wait_ready() {
       return 1
     fi
     if [ $((SECONDS - start)) -ge "$limit" ]; then
-      vxavs_say "the virtual machine was not ready after $limit s (VXAVS_VM_BOOT_LIMIT); ending it"
-      vxavs_vm_console_tail "$ctl"
-      vxavs_vm_kill "$ctl"
+      vxavs_vm_give_up "$ctl" "the virtual machine was not ready after $limit s (VXAVS_VM_BOOT_LIMIT); ending it"
       return 1
     fi
     sleep 0.1
@@ -282,9 +288,7 @@ vxavs_vm_run() {
     if [ "$beat" != "$last_beat" ]; then
       last_beat="$beat"; beat_time=$SECONDS
     elif [ $((SECONDS - beat_time)) -ge "$stall_limit" ]; then
-      vxavs_say "the virtual machine has not answered for $stall_limit s (VXAVS_VM_STALL_LIMIT) while running $1; ending it"
-      vxavs_vm_console_tail "$ctl"
-      vxavs_vm_kill "$ctl"
+      vxavs_vm_give_up "$ctl" "the virtual machine has not answered for $stall_limit s (VXAVS_VM_STALL_LIMIT) while running $1; ending it"
       return 125
     fi
     sleep 0.05
