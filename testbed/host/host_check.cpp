@@ -188,7 +188,7 @@ Rights ProcessLevel(DWORD processId, DWORD *level, DWORD *error) {
 
 std::string LevelName(DWORD level) {
     if (level >= SECURITY_MANDATORY_SYSTEM_RID) return "system";
-    if (level >= SECURITY_MANDATORY_HIGH_RID) return "high (\"as administrator\")";
+    if (level >= SECURITY_MANDATORY_HIGH_RID) return "high, as administrator";
     if (level >= SECURITY_MANDATORY_MEDIUM_RID) return "medium";
     if (level >= SECURITY_MANDATORY_LOW_RID) return "low";
     return "untrusted";

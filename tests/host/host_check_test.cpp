@@ -149,6 +149,9 @@ const CheckCase kCases[] = {
      "Verdict: not every action could work now: vxWnpCommand would give ERROR5; vxAVSEmbed would give ERROR5", 1},
 };
 
+// Failures name the state, not the bytes of the case.
+void PrintTo(const CheckCase &c, std::ostream *out) { *out << c.state; }
+
 class HostCheckTest : public ::testing::TestWithParam<CheckCase> {
 protected:
     void TearDown() override { StopPlayerProcess(2000); }
@@ -179,22 +182,23 @@ TEST_P(HostCheckTest, SaysWhatThePlugInWouldFind) {
     }
     CheckOutput output = RunCheck("");
     std::string all = Joined(output);
-    EXPECT_PRED2(Matches, LineOf(output, "Player main window:"), c.main) << all;
-    EXPECT_PRED2(Matches, LineOf(output, "Visualizer frame:"), c.frame) << all;
-    EXPECT_PRED2(Matches, LineOf(output, "Visualizer inner window:"), c.inner) << all;
+    printf("vxhost --check, %s (exit code %lu):%s\n", c.state, output.exitCode, all.c_str());
+    // The output was printed above; the failures below name only the line that differs.
+    EXPECT_PRED2(Matches, LineOf(output, "Player main window:"), c.main);
+    EXPECT_PRED2(Matches, LineOf(output, "Visualizer frame:"), c.frame);
+    EXPECT_PRED2(Matches, LineOf(output, "Visualizer inner window:"), c.inner);
     ASSERT_FALSE(output.lines.empty());
-    EXPECT_EQ(output.lines.back(), c.verdict) << all;
-    EXPECT_EQ(output.exitCode, c.exitCode) << all;
+    EXPECT_EQ(output.lines.back(), c.verdict);
+    EXPECT_EQ(output.exitCode, c.exitCode);
 
     // Wine runs every program with the same rights, so they always compare equal where reported.
     std::string rights = LineOf(output, "Player's rights:");
     if (!c.player) EXPECT_EQ(rights, "Player's rights: no player window to look at");
     else EXPECT_TRUE(rights.find("the same as this check's") != std::string::npos ||
-                     rights == "Player's rights: not reported by this Windows") << all;
-    EXPECT_NE(LineOf(output, "DPI awareness:"), "") << all;
-    EXPECT_EQ(LineOf(output, "Plug-in:"),
-              "Plug-in: version " VXAVS_VERSION " (" + FileBesideProgram("vxavs.dll") + ")") << all;
-    EXPECT_EQ(output.lines.size(), 7u) << "one line per finding and a verdict" << all;
+                     rights == "Player's rights: not reported by this Windows") << rights;
+    EXPECT_NE(LineOf(output, "DPI awareness:"), "");
+    EXPECT_EQ(LineOf(output, "Plug-in:"), "Plug-in: version " VXAVS_VERSION " (" + FileBesideProgram("vxavs.dll") + ")");
+    EXPECT_EQ(output.lines.size(), 7u) << "one line per finding and a verdict";
 }
 
 INSTANTIATE_TEST_SUITE_P(States, HostCheckTest, ::testing::ValuesIn(kCases),
