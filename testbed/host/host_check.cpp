@@ -356,7 +356,7 @@ int RunHostCheck(const std::string &plugInPath) {
         if (higherRights) drop = "ERROR7";
         if (innerResponse == kHung || innerResponse == kNoAnswer) embed = "ERROR5";
         else if (higherRights) embed = "ERROR7";
-        else if (frameResponse != kResponds) release = "ERROR5";
+        else if (frameResponse == kHung || frameResponse == kNoAnswer) release = "ERROR5";
     }
 
     std::vector<std::string> failures;
@@ -367,6 +367,9 @@ int RunHostCheck(const std::string &plugInPath) {
         if (!embed.empty()) failures.push_back("vxAVSEmbed would give " + embed);
     }
     if (!release.empty()) failures.push_back("giving the visualizer back would give " + release);
+    // Responses start as kGone for windows not found; only a found one that vanished counts here.
+    if ((survey.frame != nullptr && frameResponse == kGone) || (survey.inner != nullptr && innerResponse == kGone))
+        failures.push_back("the visualizer closed while being checked: check again");
     if (failures.empty()) {
         printf("Verdict: every action could work now\n");
         return kCheckAllCouldWork;
