@@ -196,7 +196,7 @@ INSTANTIATE_TEST_SUITE_P(States, HostCheckTest, ::testing::ValuesIn(kCases),
                              return name;
                          });
 
-// A player whose thread keeps looking at its queue for posted messages but answers no sent one: Windows
+// A player whose thread waits on its queue for posted messages but answers no sent one: Windows
 // never reports it hung, so only the check's own bounded wait finds that it does not respond. The
 // stand-in player cannot do this (asleep, it is reported hung within seconds, before a slow check may
 // start), so its three windows are made here, on a thread of this program.
@@ -222,9 +222,9 @@ DWORD WINAPI QuietPlayerProc(void *) {
                                  GetModuleHandleA(nullptr), nullptr);
     CreateWindowExA(0, "avswnd", "", WS_CHILD, 0, 0, 100, 50, frame, nullptr, GetModuleHandleA(nullptr), nullptr);
     SetEvent(gQuietReady);
-    while (WaitForSingleObject(gQuietStop, 50) == WAIT_TIMEOUT) {
-        MSG msg;
-        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_POSTMESSAGE);
+    // Waiting on its queue, the thread is not hung to Windows; waiting for posted messages only, it
+    // handles no sent one.
+    while (MsgWaitForMultipleObjects(1, &gQuietStop, FALSE, INFINITE, QS_POSTMESSAGE) != WAIT_OBJECT_0) {
     }
     DestroyWindow(frame);
     DestroyWindow(main);
