@@ -12,16 +12,20 @@
 struct PendingReply {
     DWORD sequence;
     bool replied;
+    bool windowGone;  // the reply came when the window no longer existed
     LRESULT result;
     PendingReply *outer;
 };
 static PendingReply *pPendingReplies;
 static DWORD dwReplySequence;
 
-static VOID CALLBACK ReceiveWnpReply(HWND /*window*/, UINT /*message*/, ULONG_PTR sequence, LRESULT result) {
+static VOID CALLBACK ReceiveWnpReply(HWND window, UINT /*message*/, ULONG_PTR sequence, LRESULT result) {
     for (PendingReply *pending = pPendingReplies; pending != nullptr; pending = pending->outer) {
         if (pending->sequence == sequence) {
             pending->replied = true;
+            // A player that closes or is ended while it handles the command has its reply made up by
+            // the system, as 0: that is no answer of the player's.
+            pending->windowGone = !IsWindow(window);
             pending->result = result;
             return;
         }
@@ -42,7 +46,7 @@ static void KeepLoadedForLateReplies() {
 // posted messages and input stay queued.
 static WindowCallOutcome SendToPlayer(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *reply) {
     if (IsHungAppWindow(window)) return kNotResponding;
-    PendingReply pending = {++dwReplySequence, false, 0, pPendingReplies};
+    PendingReply pending = {++dwReplySequence, false, false, 0, pPendingReplies};
     pPendingReplies = &pending;
     WindowCallOutcome outcome = kCallDone;
     if (!SendMessageCallbackA(window, message, wParam, lParam, ReceiveWnpReply, pending.sequence)) {
@@ -62,6 +66,7 @@ static WindowCallOutcome SendToPlayer(HWND window, UINT message, WPARAM wParam, 
         KeepLoadedForLateReplies();
         outcome = kNotResponding;
     }
+    if (outcome == kCallDone && pending.windowGone) outcome = kNotResponding;
     pPendingReplies = pending.outer;
     *reply = pending.result;
     return outcome;
