@@ -227,6 +227,88 @@ static void CheckRadixFormsAgree(Bytes &bytes) {
     }
 }
 
+// ---- An independent model of the "&" form, written from its rules and not from the reader: base letter,
+// digits, one optional suffix, then the sign rules in their order. 128-bit arithmetic finds "more than
+// 64 bits" by the value itself rather than by the reader's look at the top bits.
+
+enum RadixSuffix { kNoSuffix, kPercent, kLong, kQuad, kUnsigned };
+
+static long double ModelRadixValue(uint64_t value, bool firstDigitZero, RadixSuffix suffix) {
+    if (suffix == kUnsigned) return value >> 63 ? 0.0L : static_cast<long double>(value);
+    if (firstDigitZero) return static_cast<long double>(value);
+    if (value > 0xFFFFFFFFu) return static_cast<long double>(static_cast<int64_t>(value));
+    if (suffix == kQuad) return static_cast<long double>(value);
+    if (value <= 0xFFFF) {
+        if (suffix == kLong) return static_cast<long double>(value);
+        return value >= 0x8000 ? static_cast<long double>(value) - 65536.0L : static_cast<long double>(value);
+    }
+    return value >= 0x80000000u ? static_cast<long double>(value) - 4294967296.0L : static_cast<long double>(value);
+}
+
+// The model's reading of a text whose first non-blank character is "&" (`at` is just after it).
+static long double ModelRadixText(std::string_view text, size_t at) {
+    unsigned base = 8;
+    if (at < text.size()) {
+        const char letter = text[at];
+        if (letter == 'H' || letter == 'h') base = 16, ++at;
+        else if (letter == 'O' || letter == 'o' || letter == 'Q' || letter == 'q') ++at;
+        else if (letter == 'B' || letter == 'b') base = 2, ++at;
+    }
+    unsigned __int128 value = 0;
+    bool tooLong = false;
+    const size_t first = at;
+    for (; at < text.size(); ++at) {
+        const char c = text[at];
+        unsigned digit = 99;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        else if (c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        if (digit >= base) break;
+        value = value * base + digit;
+        if (value >> 64) tooLong = true, value &= ~uint64_t(0);  // keep going to find the end of the digits
+    }
+    if (at == first || tooLong) return 0;
+    RadixSuffix suffix = kNoSuffix;
+    if (at < text.size()) {
+        if (text[at] == '%') suffix = kPercent;
+        else if (text[at] == '?') suffix = kUnsigned;
+        else if (text[at] == '&') suffix = at + 1 < text.size() && text[at + 1] == '&' ? kQuad : kLong;
+    }
+    return ModelRadixValue(static_cast<uint64_t>(value), text[first] == '0', suffix);
+}
+
+// A radix text built on purpose, so that every sign rule and every suffix is met often: values at the
+// 16-, 32- and 64-bit edges, a first digit of 0 or not, any base letter, any suffix, then a tail.
+static void CheckRadixAgainstModel(Bytes &bytes) {
+    static const uint64_t kEdges[] = {0x7FFF, 0x8000, 0xFFFF, 0x10000, 0x7FFFFFFF, 0x80000000u, 0xFFFFFFFFu,
+                                      0x100000000ULL, 0x7FFFFFFFFFFFFFFFULL, 0x8000000000000000ULL};
+    static const char *const kSuffixes[] = {"", "%", "&", "&&", "?", "??", "???", "&&&", "&?", "!", "#"};
+    static const char *const kTails[] = {"", "x", " 5", "&H1", "\x01", "1"};
+    static const struct {
+        const char *letter;
+        unsigned bitsPerDigit;
+    } kBases[] = {{"H", 4}, {"h", 4}, {"O", 3}, {"q", 3}, {"", 3}, {"B", 1}, {"b", 1}};
+    uint64_t value;
+    if (bytes.Below(2) == 0) {
+        value = kEdges[bytes.Below(10)] + int(bytes.Below(5)) - 2;
+    } else {
+        value = 0;
+        for (int k = 0; k < 8; ++k) value = value << 8 | bytes.Take();
+        value >>= bytes.Below(64);
+    }
+    const auto &base = kBases[bytes.Below(7)];
+    const bool leadingZero = bytes.Below(3) == 0;
+    const unsigned suffix = bytes.Below(11);
+    std::string text = "&";
+    text += base.letter;
+    if (leadingZero) text += '0';
+    text += Digits(value, base.bitsPerDigit, bytes.Take() & 1);
+    text += kSuffixes[suffix];
+    text += kTails[bytes.Below(6)];
+    // A tail of digits continues the number; the model reads the text as it stands.
+    ExpectSame("the \"&\" form's sign rules (reference model)", text, TextToNumber(text), ModelRadixText(text, 1));
+}
+
 // A plain integer built on purpose, with blanks and a sign around it.
 static void CheckBuiltInteger(Bytes &bytes) {
     uint64_t value = 0;
@@ -283,6 +365,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         ExpectSame("a plus sign changes nothing", text, TextToNumber(signedText), x);
     }
 
+    if (firstNonBlank < size && text[firstNonBlank] == '&')
+        ExpectSame("the \"&\" form's sign rules (reference model)", text, x, ModelRadixText(text, firstNonBlank + 1));
     CheckPlainInteger(text, x);
     if (size <= 128) CheckCutAfterNumber(text, x);
 
@@ -290,5 +374,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     CheckBuiltInteger(bytes);
     CheckDecimalAgainstStrtold(bytes);
     CheckRadixFormsAgree(bytes);
+    CheckRadixAgainstModel(bytes);
     return 0;
 }

@@ -48,7 +48,6 @@ static bool HeapIsSound() { return HeapValidate(GetProcessHeap(), 0, nullptr) !=
 using HandshakeTest = PlugInTest;
 
 TEST_F(HandshakeTest, IdentityTextsArriveInHostOwnedBlocks) {
-    EXPECT_EQ(gHost.initValue, 0x4E42u);
     ExpectHostBlock(gHost.identity[0], "zoVAVArorev");
     ExpectHostBlock(gHost.identity[1], "The vxavs developers");
     ExpectHostBlock(gHost.identity[2], "Control AVS and Winamp player from NeoBook");
@@ -118,9 +117,56 @@ TEST_F(HandshakeTest, AddActionCallbacksOfFiveAndSixWordsBothWork) {
         for (int round = 0; round < 100; ++round) ASSERT_TRUE(RegisterKeepsStack(shape.callback));
         ExpectRegistrations(100, shape.sixWords);
     }
-    // The callbacks registered last are used afterwards.
-    EXPECT_EQ(Run(3, {"WM_USER", "1", "2"}), TRUE);
-    EXPECT_EQ(ResultWrites().size(), 2u);
+}
+
+// Callbacks of the test's own, different from the stand-in host's, to tell a second registration from
+// the first.
+static int gSecondAddActions;
+static std::vector<std::string> gSecondWrites;
+static void __stdcall SecondAddAction(uint32_t, const char *, const char *, const uint8_t *, uint32_t, uint32_t) {
+    ++gSecondAddActions;
+}
+static void __stdcall SecondSetVariable(const char *name, const char *value) {
+    gSecondWrites.push_back(std::string(name ? name : "(null)") + "=" + (value ? value : "(null)"));
+}
+
+TEST_F(HandshakeTest, TheCallbacksRegisteredLastAreUsed) {
+    gSecondAddActions = 0;
+    gSecondWrites.clear();
+    gHost.entry.registerPlugIn(reinterpret_cast<void *>(SecondAddAction), nullptr, nullptr,
+                               reinterpret_cast<void *>(SecondSetVariable));
+    EXPECT_EQ(gSecondAddActions, 3);
+    EXPECT_TRUE(gHost.addActions.empty()) << "the first add-action callback was called again";
+    EXPECT_EQ(Run(1, {"", ""}), TRUE);
+    EXPECT_EQ(gSecondWrites, std::vector<std::string>{"vxAVSDrop=ERROR2"});
+    EXPECT_TRUE(gHost.variableWrites.empty()) << "the first set-variable callback was called";
+}
+
+// The plug-in keeps the value the host passes at init: it is found in the plug-in's writable data after
+// one init and, at the same place, changes with the next.
+static std::vector<uint32_t *> WordsHolding(uint32_t value) {
+    std::vector<uint32_t *> found;
+    const uint8_t *image = reinterpret_cast<const uint8_t *>(gHost.module);
+    const IMAGE_NT_HEADERS *headers =
+        reinterpret_cast<const IMAGE_NT_HEADERS *>(image + reinterpret_cast<const IMAGE_DOS_HEADER *>(image)->e_lfanew);
+    const IMAGE_SECTION_HEADER *section = IMAGE_FIRST_SECTION(headers);
+    for (int i = 0; i < headers->FileHeader.NumberOfSections; ++i, ++section) {
+        if (!(section->Characteristics & IMAGE_SCN_MEM_WRITE)) continue;
+        auto *words = reinterpret_cast<uint32_t *>(const_cast<uint8_t *>(image) + section->VirtualAddress);
+        for (size_t k = 0; k < section->Misc.VirtualSize / 4; ++k)
+            if (words[k] == value) found.push_back(&words[k]);
+    }
+    return found;
+}
+
+TEST_F(HandshakeTest, TheInitValueIsKeptByThePlugIn) {
+    gHost.entry.initPlugIn(0x5EC0DE01, &gHost.identity[0], &gHost.identity[1], &gHost.identity[2]);
+    std::vector<uint32_t *> candidates = WordsHolding(0x5EC0DE01);
+    ASSERT_FALSE(candidates.empty()) << "no word of the plug-in's data holds the first value";
+    gHost.entry.initPlugIn(0xA17E0F02, &gHost.identity[0], &gHost.identity[1], &gHost.identity[2]);
+    bool followed = false;
+    for (uint32_t *word : candidates) followed = followed || *word == 0xA17E0F02;
+    EXPECT_TRUE(followed) << "the value held was not the one passed last";
 }
 
 using DispatchTest = PlugInTest;
@@ -136,8 +182,9 @@ TEST_F(DispatchTest, UnknownActionNumbersAnswerZeroAndReadNothing) {
 TEST_F(DispatchTest, KnownActionsAnswerOneWhateverTheirOutcome) {
     // No such file, no player: each action fails, and only the result variable says so.
     EXPECT_EQ(Run(1, {"C:\\no such folder\\no such file.avs", nullptr}), TRUE);
+    EXPECT_EQ(Run(2, {"Rectangle1", "true"}), TRUE);
     EXPECT_EQ(Run(3, {"WM_COMMAND", nullptr, nullptr}), TRUE);
-    EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"ERROR2", "(null)", "ERROR5"}));
+    EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"ERROR2", "ERROR1", "(null)", "ERROR5"}));
 }
 
 TEST_F(DispatchTest, NullParameterAddressesReadAsEmptyTexts) {

@@ -149,6 +149,28 @@ TEST_F(EmbedTest, ModesAreMatchedWholeLetterCaseAside) {
     }
 }
 
+TEST_F(EmbedTest, WhileEmbeddedOnlyFalseGivesTheWindowBack) {
+    HWND host = NewHostWindow("Panel", 400, 300);
+    Embed("Panel");
+    ASSERT_EQ(GetParent(windows.inner), host);
+    HostClearRecords();
+    // Near misses of "false" too: a mode that is trimmed, or any unknown mode taken as a release, would
+    // give the window back here.
+    for (const char *ignored : {"yes", " true", "true ", "1", "", "truefalse", " false", "false ", "fals", "false\t",
+                                "0", "no"}) {
+        Embed("Panel", ignored);
+        EXPECT_EQ(GetParent(windows.inner), host) << "mode \"" << ignored << "\"";
+    }
+    EXPECT_TRUE(gHost.variableWrites.empty());
+    EXPECT_TRUE(gHost.objectQueries.empty()) << "an ignored mode asks the host nothing";
+    // A name the host knows no window for is reported, and what is embedded stays.
+    Embed("NoSuchObject");
+    EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR4"});
+    EXPECT_EQ(GetParent(windows.inner), host);
+    Embed("Panel", "false");
+    EXPECT_EQ(GetParent(windows.inner), windows.frame);
+}
+
 TEST_F(EmbedTest, FailuresAreReportedAndEmbedNothing) {
     NewHostWindow("Panel", 400, 300);
     // No host window for the name: the host answers "0".

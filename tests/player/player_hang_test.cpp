@@ -47,6 +47,23 @@ static LONG CALLBACK CountPlugInFaults(EXCEPTION_POINTERS *info) {
 static int gDirectReplies;
 static VOID CALLBACK CountDirectReply(HWND, UINT, ULONG_PTR, LRESULT) { ++gDirectReplies; }
 
+// "No fault" and "no write" also hold for a late reply that never came. A request of the test's own,
+// sent after the plug-in's, has its reply delivered after the plug-in's: the player answers in order
+// and the system hands the replies back in that order. So once ours has come, the plug-in's has too.
+static bool SendOwnRequestAfterThePlugIns(HWND main) {
+    gDirectReplies = 0;
+    return SendMessageCallbackA(main, WM_NULL, 0, 0, CountDirectReply, 0) != FALSE;
+}
+
+static bool PumpUntilOwnReply(DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    while (gDirectReplies == 0) {
+        if (GetTickCount() - start >= timeoutMs) return false;
+        HostPumpMessages(50);
+    }
+    return true;
+}
+
 class HangTest : public PlugInTest {
 protected:
     void SetUp() override {
@@ -94,9 +111,11 @@ TEST_F(HangTest, UnloadingAfterGivingUpSurvivesTheLateReply) {
     DWORD elapsed = TimedCommand("1");
     EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"(null)", "ERROR5"}));
     EXPECT_LT(elapsed, 9500u) << "the action waited for the reply";
+    ASSERT_TRUE(SendOwnRequestAfterThePlugIns(main));
     HostUnloadPlugIn();
     // The reply now comes to a plug-in the host has let go of.
     ASSERT_TRUE(PumpUntilAnswered(1, 15000));
+    EXPECT_TRUE(PumpUntilOwnReply(5000)) << "the late reply was never delivered to this thread";
     HostPumpMessages(1000);
     EXPECT_EQ(gPlugInFaults, 0) << "the late reply ran where the plug-in's code used to be";
     EXPECT_TRUE(gHost.variableWrites.empty());
@@ -131,7 +150,9 @@ TEST_F(HangTest, APlayerThatHangsOnTheRequestIsGivenUpOnAndWorksAgainOnceAwake) 
 
     // The late reply is delivered while this thread pumps; it must change nothing.
     HostClearRecords();
+    ASSERT_TRUE(SendOwnRequestAfterThePlugIns(main));
     ASSERT_TRUE(PumpUntilAnswered(1, 25000));
+    EXPECT_TRUE(PumpUntilOwnReply(5000)) << "the late reply was never delivered to this thread";
     HostPumpMessages(1000);
     EXPECT_EQ(gPlugInFaults, 0);
     EXPECT_TRUE(gHost.variableWrites.empty()) << "the late reply was written";
@@ -162,4 +183,49 @@ TEST_F(HangTest, ABusyPlayerThatKeepsHandlingMessagesIsWaitedFor) {
     ASSERT_TRUE(PlayerProcessCommand(-1, &command));
     EXPECT_EQ(command.wParam, 5u);
     EXPECT_TRUE(command.answered);
+}
+
+// Runs the command action on a thread of its own (on this thread's desktop, where the player is), so
+// that a wait that never ends is reported instead of hanging the test program.
+struct CommandOnThread {
+    HDESK desktop;
+    const char *wParamText;
+    DWORD returnedAt;
+};
+
+static DWORD WINAPI RunCommandOnThread(void *parameter) {
+    auto *run = static_cast<CommandOnThread *>(parameter);
+    SetThreadDesktop(run->desktop);
+    HostExecAction(3, {"WM_COMMAND", run->wParamText, "0"});
+    run->returnedAt = GetTickCount();
+    return 0;
+}
+
+TEST_F(HangTest, APlayerKilledWhileHandlingTheCommandEndsTheWaitWithError5) {
+    // Busy, not hung: the player keeps reading its messages, so the system never reports it hung and
+    // only its window going away can end the wait.
+    NextCommand(kBusy, 60000);
+    CommandOnThread run = {GetThreadDesktop(GetCurrentThreadId()), "6", 0};
+    HANDLE thread = CreateThread(nullptr, 0, RunCommandOnThread, &run, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    ASSERT_TRUE(WaitForPlayerProcessLine("received, busy", 20000)) << "the command never reached the player";
+    HANDLE player = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, PlayerProcessId());
+    ASSERT_NE(player, nullptr);
+    DWORD killedAt = GetTickCount();
+    ASSERT_TRUE(TerminateProcess(player, 9));
+    WaitForSingleObject(player, 10000);
+    CloseHandle(player);
+
+    DWORD waited = WaitForSingleObject(thread, 15000);
+    if (waited != WAIT_OBJECT_0) {
+        // The host would hang here for good; the thread cannot be let go of while it runs the plug-in.
+        ADD_FAILURE() << "the action was still waiting 15 s after the player was killed";
+        TerminateThread(thread, 1);
+        CloseHandle(thread);
+        return;
+    }
+    CloseHandle(thread);
+    EXPECT_LT(run.returnedAt - killedAt, 5000u) << "the action noticed the player's end late";
+    EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"(null)", "ERROR5"}));
+    EXPECT_EQ(gPlugInFaults, 0);
 }

@@ -1,5 +1,5 @@
 // vxavs soak test: 20,000 mixed actions through the stand-in host, after which the process must hold no
-// more memory, heap blocks, host blocks, handles or window-manager objects than after the warm-up.
+// more memory, heap blocks, handles or window-manager objects than after the warm-up.
 
 #include "plugin_fixture.h"
 #include "standin_player.h"
@@ -11,7 +11,6 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <set>
 
 // ---- What the process holds, read the same way before and after.
 
@@ -21,8 +20,6 @@ struct Figures {
     int64_t heapBytes;
     int64_t otherHeapBlocks;  // busy blocks on every other heap (the C runtime's among them)
     int64_t otherHeapBytes;
-    int64_t heldBlocks;  // blocks the plug-in handed over that the host still holds
-    int64_t heldBytes;
     int64_t handles;
     int64_t gdiObjects;
     int64_t userObjects;
@@ -177,26 +174,13 @@ static int64_t UserObjectCount(const char **source) {
     return windows;
 }
 
-// ---- The host's account of the blocks the plug-in handed over.
-
-// Every block the plug-in stored in a slot of ours and we have neither freed nor seen replaced.
-static std::set<void *> gHeldBlocks;
-
-static void TakeOver(HostStringSlot block) {
-    if (block != nullptr) gHeldBlocks.insert(block);
-}
+// ---- Blocks in host-owned slots.
 
 // The host discards a block it holds, as a host does when the action or publication goes away.
 static void HostFree(HostStringSlot *slot) {
     if (*slot == nullptr) return;
-    gHeldBlocks.erase(*slot);
     GlobalFree(*slot);
     *slot = nullptr;
-}
-
-// A block the plug-in releases itself when it replaces the slot's text.
-static void HandBack(HostStringSlot block) {
-    if (block != nullptr) gHeldBlocks.erase(block);
 }
 
 // Exactly the text and one zero byte in a fixed global block; the empty text is no block at all.
@@ -284,7 +268,6 @@ class SoakTest : public PlugInTest {
 protected:
     void SetUp() override {
         PlugInTest::SetUp();
-        for (HostStringSlot block : gHost.identity) TakeOver(block);
         for (int i = 0; i < 3; ++i) identityTexts[i] = gHost.identity[i] ? gHost.identity[i] : "";
 
         char temp[MAX_PATH];
@@ -318,7 +301,6 @@ protected:
         // The player's window goes back to its frame before anything it sits in goes away.
         if (gHost.module != nullptr) gHost.entry.message(2, 0);
         StopPlayerThread();
-        for (HostStringSlot block : gHost.identity) HandBack(block);
         PlugInTest::TearDown();
         for (HWND page : pages)
             if (page != nullptr) DestroyWindow(page);
@@ -326,7 +308,6 @@ protected:
         UnregisterClassA("vxavs soak host window", GetModuleHandleA(nullptr));
         DeleteFileA(file.c_str());
         RemoveDirectoryA(folder.c_str());
-        gHeldBlocks.clear();
     }
 
     void AnswerObjectQueries() {
@@ -412,8 +393,6 @@ protected:
             if (c.number == 1 || c.number == 2) {
                 // Our blocks were the plug-in's to release; the new ones are ours.
                 Check(HoldsText(slots[0], c.first) && HoldsText(slots[1], c.second), step, "edit changed a text");
-                TakeOver(slots[0]);
-                TakeOver(slots[1]);
             } else {
                 Check(slots[0] == ours[0] && slots[1] == ours[1], step, "edit of action 3 touched the slots");
             }
@@ -426,10 +405,8 @@ protected:
             break;
         }
         case kIdentity: {
-            for (HostStringSlot block : gHost.identity) HandBack(block);
             gHost.entry.initPlugIn(gHost.initValue, &gHost.identity[0], &gHost.identity[1], &gHost.identity[2]);
             for (int i = 0; i < 3; ++i) {
-                TakeOver(gHost.identity[i]);
                 Check(HoldsText(gHost.identity[i], identityTexts[i].c_str()), step, "identity text changed");
             }
             break;
@@ -461,14 +438,12 @@ protected:
             // Unloading leaves an embedded window where it is, so a host gives it back first.
             if (embeddedPage >= 0) gHost.entry.message(2, 0);
             embeddedPage = -1;
-            for (HostStringSlot block : gHost.identity) HandBack(block);
             HostUnloadPlugIn();  // frees the identity blocks, as the host owns them
             Check(HostLoadPlugIn(FileBesideProgram("vxavs.dll").c_str()), step, "the DLL did not load again");
             if (gHost.module == nullptr) break;
             HostHandshake();
             AnswerObjectQueries();
             for (int i = 0; i < 3; ++i) {
-                TakeOver(gHost.identity[i]);
                 Check(HoldsText(gHost.identity[i], identityTexts[i].c_str()), step, "identity text changed");
             }
             break;
@@ -510,10 +485,6 @@ protected:
                 WalkHeap(heaps[i], &figures.otherHeapBlocks, &figures.otherHeapBytes);
             }
         }
-        for (void *block : gHeldBlocks) {
-            ++figures.heldBlocks;
-            figures.heldBytes += GlobalSize(block);
-        }
         figures.handles = HandleCount(&handleSource);
         figures.gdiObjects = GdiObjectCount(&gdiSource);
         figures.userObjects = UserObjectCount(&userSource);
@@ -547,7 +518,8 @@ protected:
 //   bounds, 16 KiB on the process heap and 64 KiB elsewhere (the C runtime's heap also holds the test's
 //   records, whose capacity may still double once), catch fewer but larger blocks.
 // - handles and GDI/USER objects, 8: one kept per action would be hundreds.
-// - blocks handed to the host: exactly the three identity blocks, as the host frees every edited one.
+// A figure the system could not give reads -1 or 0 at both ends and would pass any bound: each must
+// be above 0 after the warm-up to count as measured.
 TEST_F(SoakTest, MixedActionsLeaveNothingBehind) {
     uint32_t seed = 0x5EED1234;
     auto next = [&seed] {
@@ -577,11 +549,10 @@ TEST_F(SoakTest, MixedActionsLeaveNothingBehind) {
             figures = Measure();
             if (step + 1 == kWarmUp) warm = figures;
             printf("soak: after %5d actions: private %" PRIu64 ", process heap %" PRId64 " blocks / %" PRId64
-                   " bytes, other heaps %" PRId64 " / %" PRId64 ", host holds %" PRId64 " / %" PRId64
-                   ", handles %" PRId64 ", GDI %" PRId64 ", USER %" PRId64 "\n",
+                   " bytes, other heaps %" PRId64 " / %" PRId64 ", handles %" PRId64 ", GDI %" PRId64
+                   ", USER %" PRId64 "\n",
                    step + 1, figures.privateBytes, figures.heapBlocks, figures.heapBytes, figures.otherHeapBlocks,
-                   figures.otherHeapBytes, figures.heldBlocks, figures.heldBytes, figures.handles,
-                   figures.gdiObjects, figures.userObjects);
+                   figures.otherHeapBytes, figures.handles, figures.gdiObjects, figures.userObjects);
             fflush(stdout);
         }
     }
@@ -593,36 +564,27 @@ TEST_F(SoakTest, MixedActionsLeaveNothingBehind) {
         std::string name;
         int64_t warm, end;
         int64_t bound;  // largest growth allowed
-        bool exact;     // must end where it was
     };
     const Row rows[] = {
         {privateSource, static_cast<int64_t>(warm.privateBytes), static_cast<int64_t>(figures.privateBytes),
-         kMaxPrivateGrowth, false},
-        {"process heap busy blocks", warm.heapBlocks, figures.heapBlocks, kMaxHeapBlockGrowth, false},
-        {"process heap busy bytes", warm.heapBytes, figures.heapBytes, kMaxHeapByteGrowth, false},
-        {"other heaps busy blocks", warm.otherHeapBlocks, figures.otherHeapBlocks, kMaxHeapBlockGrowth, false},
-        {"other heaps busy bytes", warm.otherHeapBytes, figures.otherHeapBytes, kMaxOtherHeapByteGrowth, false},
-        {"handed-over blocks the host holds", warm.heldBlocks, figures.heldBlocks, 0, true},
-        {"handed-over bytes the host holds", warm.heldBytes, figures.heldBytes, 0, true},
-        {std::string("handles: ") + handleSource, warm.handles, figures.handles, kMaxHandleGrowth, false},
-        {std::string("GDI objects: ") + gdiSource, warm.gdiObjects, figures.gdiObjects, kMaxGuiObjectGrowth, false},
-        {std::string("USER objects: ") + userSource, warm.userObjects, figures.userObjects, kMaxGuiObjectGrowth,
-         false},
+         kMaxPrivateGrowth},
+        {"process heap busy blocks", warm.heapBlocks, figures.heapBlocks, kMaxHeapBlockGrowth},
+        {"process heap busy bytes", warm.heapBytes, figures.heapBytes, kMaxHeapByteGrowth},
+        {"other heaps busy blocks", warm.otherHeapBlocks, figures.otherHeapBlocks, kMaxHeapBlockGrowth},
+        {"other heaps busy bytes", warm.otherHeapBytes, figures.otherHeapBytes, kMaxOtherHeapByteGrowth},
+        {std::string("handles: ") + handleSource, warm.handles, figures.handles, kMaxHandleGrowth},
+        {std::string("GDI objects: ") + gdiSource, warm.gdiObjects, figures.gdiObjects, kMaxGuiObjectGrowth},
+        {std::string("USER objects: ") + userSource, warm.userObjects, figures.userObjects, kMaxGuiObjectGrowth},
     };
     printf("soak: %-44s %14s %14s %10s\n", "figure", "after warm-up", "at end", "change");
     for (const Row &row : rows) {
-        printf("  %-48s %14" PRId64 " %14" PRId64 " %+10" PRId64 "   %s%" PRId64 "\n", row.name.c_str(), row.warm,
-               row.end, row.end - row.warm, row.exact ? "exactly " : "at most +", row.exact ? row.warm : row.bound);
-        if (row.exact) {
-            EXPECT_EQ(row.end, row.warm) << row.name;
-        } else {
-            EXPECT_LE(row.end - row.warm, row.bound) << row.name;
-        }
+        printf("  %-48s %14" PRId64 " %14" PRId64 " %+10" PRId64 "   at most +%" PRId64 "\n", row.name.c_str(),
+               row.warm, row.end, row.end - row.warm, row.bound);
+        EXPECT_GT(row.warm, 0) << row.name << ": not measured";
+        EXPECT_LE(row.end - row.warm, row.bound) << row.name;
     }
     fflush(stdout);
 
     EXPECT_EQ(mismatches, 0) << "actions with a wrong outcome:" << firstMismatches;
     for (int k = 0; k < kKindCount; ++k) EXPECT_GT(tally[k], 0) << kKinds[k].name << " never ran";
-    // The host holds the three identity blocks and nothing else.
-    EXPECT_EQ(figures.heldBlocks, 3);
 }
