@@ -40,12 +40,61 @@ vxavs_wine_path() {
 
 # ---- The image (built by scripts/vm/image.sh)
 
-# The cache key: a hash of everything the image is made from.
+# The cache key: a hash of everything the image is made from, the Wine prefix's recipe included.
 vxavs_vm_image_dir() {
   local key
   key="$(cat "$vxavs_root/scripts/vm/image.sh" "$vxavs_root/scripts/vm/guest-init" \
-    "$vxavs_root/scripts/vm/provision.sh" | sha256sum | cut -c1-16)"
+    "$vxavs_root/scripts/vm/provision.sh" "$vxavs_root/scripts/wine-prefix.sh" | sha256sum | cut -c1-16)"
   echo "$vxavs_cache/vm-$key"
+}
+
+# Prints the Debian mirror this machine's own apt uses, read from apt folder $1 (/etc/apt) in apt's
+# order: sources.list, then sources.list.d/*.list and *.sources by name. The first enabled "deb"
+# entry with the main component and a release suite counts (not one of "-security" or "-updates",
+# which hold no whole release); nothing is printed when there is none.
+vxavs_apt_mirror() {
+  local apt="${1:-/etc/apt}" file files=()
+  for file in "$apt/sources.list" "$apt"/sources.list.d/*; do
+    case "$file" in *.list | *.sources) [ -f "$file" ] && files+=("$file") ;; esac
+  done
+  [ ${#files[@]} -gt 0 ] || return 0
+  awk '
+    function release(suites, comps,   n, i, s) {
+      if ((" " comps " ") !~ / main /) return 0
+      n = split(suites, s, " ")
+      for (i = 1; i <= n; i++) if (s[i] !~ /[-\/]/) return 1
+      return 0
+    }
+    function found(uri) { print uri; done = 1; exit }
+    # The deb822 form: paragraphs of "Field: value", continued on lines that start with a blank.
+    function stanza_end() {
+      if (f["types"] ~ /(^| )deb( |$)/ && tolower(f["enabled"]) != "no" && \
+          release(f["suites"], f["components"])) { split(f["uris"], u, " "); if (u[1] != "") found(u[1]) }
+      delete f; field = ""
+    }
+    FNR == 1 { if (deb822) stanza_end(); deb822 = FILENAME ~ /\.sources$/ }
+    { sub(/\r$/, "") }
+    deb822 && /^#/ { next }
+    deb822 && /^[ \t]*$/ { stanza_end(); next }
+    deb822 && /^[ \t]/ { if (field != "") { sub(/^[ \t]+/, ""); f[field] = f[field] " " $0 }; next }
+    deb822 {
+      i = index($0, ":"); if (i == 0) next
+      field = tolower(substr($0, 1, i - 1)); v = substr($0, i + 1)
+      gsub(/[ \t]+/, " ", v); sub(/^ /, "", v); sub(/ $/, "", v)
+      f[field] = v; next
+    }
+    # The one-line form: deb [options] uri suite component...
+    {
+      sub(/#.*/, "")
+      if ($1 != "deb") next
+      line = $0; sub(/^[ \t]*deb[ \t]+/, "", line)
+      if (line ~ /^\[/) sub(/^\[[^]]*\][ \t]*/, "", line)
+      n = split(line, w, /[ \t]+/)
+      comps = ""; for (i = 3; i <= n; i++) comps = comps " " w[i]
+      if (n >= 3 && release(w[2], comps)) found(w[1])
+    }
+    END { if (!done && deb822) stanza_end() }
+  ' "${files[@]}"
 }
 
 # ---- Starting and stopping the machine
@@ -63,7 +112,11 @@ vxavs_vm_accel() {
       if [ -r /dev/kvm ] && [ -w /dev/kvm ]; then
         cpu="$(vxavs_vm_kvm_cpu "$kernel")"
       fi
-      printf '%s\n' "${cpu:-none}" > "$verdict"
+      # Written whole by one rename, so that a script starting meanwhile never reads it half-made,
+      # and owned as the cache is, also when setup's image build runs this under sudo.
+      printf '%s\n' "${cpu:-none}" > "$verdict.$$"
+      chown --reference="$vxavs_cache" "$verdict.$$" 2>/dev/null || true
+      mv "$verdict.$$" "$verdict"
     fi
     cpu="$(cat "$verdict")"
     if [ "$cpu" != none ]; then
@@ -155,11 +208,14 @@ vxavs_vm_start() {
     vxavs_say "no virtual machine image at $image: run scripts/setup.sh first"
     return 1
   fi
+  # The last use, by which image.sh tells an image some checkout still uses from one long unused.
+  touch "$image/used" 2>/dev/null || true
   VXAVS_VM_CTL="$(mktemp -d "${TMPDIR:-/tmp}/vxavs-vm.XXXXXX")"
   export VXAVS_VM_CTL
   mkdir "$VXAVS_VM_CTL/req"
   cp "$vxavs_root/scripts/vm/agent.sh" "$VXAVS_VM_CTL/boot.sh"
   printf '%s\n' "$vxavs_root" > "$VXAVS_VM_CTL/project"
+  cp "$vxavs_root/scripts/wine-prefix.sh" "$VXAVS_VM_CTL/wine-prefix.sh"
   vxavs_vm_boot "$VXAVS_VM_CTL" "$image"
 }
 
