@@ -79,8 +79,9 @@ if [ "$wine_path" = vm ]; then
     caller=$!
     id=""
     for _ in $(seq 600); do
+      # A published request only: req/<id>.new is still being made.
       for argv in "$VXAVS_VM_CTL"/req/*/argv; do
-        if [ -f "$argv" ] && [ "$(tr '\0' ' ' < "$argv")" = "$probe sleep 900 " ]; then
+        if [[ "$argv" != *.new/argv ]] && [ -f "$argv" ] && [ "$(tr '\0' ' ' < "$argv")" = "$probe sleep 900 " ]; then
           id="$(basename "$(dirname "$argv")")"
         fi
       done
