@@ -21,7 +21,7 @@ command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686-po
 command -v cmake >/dev/null || need+=(cmake)
 # The author's guide as an HTML page for the release package.
 command -v cmark-gfm >/dev/null || need+=(cmark-gfm)
-[ -d /usr/src/googletest ] || need+=(googletest)
+dpkg -s googletest >/dev/null 2>&1 || need+=(googletest)
 if [ "$path" = native ]; then
   command -v wine >/dev/null || need+=(wine wine32:i386)
   dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine32:i386)
@@ -40,23 +40,17 @@ if [ ${#need[@]} -gt 0 ]; then
     $SUDO dpkg --add-architecture i386
   fi
   $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+  # Through env: sudo hands the command a clean environment.
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
 fi
 
 if [ "$path" = vm ]; then
-  # The guest image carries its own prefix, made the same way.
+  # The guest image carries its own prefix, made by the same recipe; the cache stays this user's.
   $SUDO env VXAVS_CACHE="$vxavs_cache" bash "$(dirname "$0")/vm/image.sh"
   exit 0
 fi
 
-# The Wine prefix: 32-bit, null graphics driver, no display.
-unset DISPLAY WAYLAND_DISPLAY
-export WINEARCH=win32 WINEDEBUG=-all
-export WINEPREFIX="${WINEPREFIX:-$HOME/.wine-vxavs}"
-if [ ! -f "$WINEPREFIX/.vxavs-ready" ]; then
-  # No .NET or HTML engine is needed, and fetching them is not possible here.
-  WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i >/dev/null 2>&1 || true
-  wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-  wineserver -w
-  touch "$WINEPREFIX/.vxavs-ready"
-fi
+# The Wine prefix: 32-bit, null graphics driver, no display (scripts/wine-prefix.sh).
+source "$(dirname "$0")/wine-prefix.sh"
+vxavs_wine_env
+vxavs_wine_prefix

@@ -1,28 +1,39 @@
 # The guest's agent, run by the guest's init from the control folder the host shares (/mnt/ctl):
 # starts Wine once, then runs each program the host asks for in /mnt/ctl/req/<id>/ and writes back
-# its output and exit code. Requests run side by side, so one that hangs holds up no other.
+# its output and exit code, as the request protocol in scripts/vm/README.md says. Requests run side by
+# side, so one that hangs holds up no other.
 set -uo pipefail
 ctl=/mnt/ctl
 project="$(cat "$ctl/project")"
+# The same Wine environment as on a host that runs Wine itself.
+source "$ctl/wine-prefix.sh"
+vxavs_wine_env
+# A request whose caller has not beaten for this long has lost it (ctest's SIGKILL at its time
+# limit, which no trap on the host sees): the program is ended.
+caller_limit=10
 
-unset DISPLAY WAYLAND_DISPLAY
-export WINEARCH=win32 WINEDEBUG=-all WINEPREFIX=/root/.wine-vxavs
+# Ends request $1 with exit code $2; out and err are written already. By rename: the host takes the
+# request as done once rc is there.
+finish() {
+  echo "$2" > "$1/rc.new" && mv "$1/rc.new" "$1/rc"
+}
 
 # Programs run from the guest's own disk: Wine reads wrong pages from programs and libraries it maps
 # straight from the 9p share. So each request brings the project's files that changed since the last
-# one (and the folders outside the project it names) as tar archives, unpacked here at the same paths
+# one (and the files outside the project it needs) as tar archives, unpacked here at the same paths
 # as on the host, one request after another and before its program starts.
 take_files() {
   local req="$1"
-  mkdir -p "$project"
-  [ -f "$req/project.tar" ] && tar -C "$project" -xf "$req/project.tar"
-  [ -s "$req/removed" ] && (cd "$project" && xargs -0 rm -f -- < "$req/removed")
-  [ -f "$req/outside.tar" ] && tar -C / -xf "$req/outside.tar"
+  mkdir -p "$project" || return 1
+  if [ -f "$req/project.tar" ]; then tar -C "$project" -xf "$req/project.tar" || return 1; fi
+  if [ -s "$req/removed" ]; then (cd "$project" && xargs -0 rm -f -- < "$req/removed") || return 1; fi
+  if [ -f "$req/outside.tar" ]; then tar -C / -xf "$req/outside.tar" || return 1; fi
 }
 
 run_request() {
   local req="$1" local_out local_err pid rc
   local argv=() env=() limit="${VXAVS_VM_RUN_LIMIT:-3600}"
+  local beat last_beat="" beat_time=$SECONDS gone=""
   mapfile -d '' -t argv < "$req/argv"
   mapfile -d '' -t env < "$req/env"
   local t1=$EPOCHREALTIME
@@ -31,24 +42,44 @@ run_request() {
   mkdir -p "$cwd"
   local_out="$(mktemp)"
   local_err="$(mktemp)"
+  # timeout leads its own process group and passes a signal to the whole group: the programs this
+  # one started end with it.
   (
     cd "$cwd" || exit 125
     exec env "${env[@]}" timeout -k 10 "$limit" wine "${argv[@]}"
   ) < /dev/null > "$local_out" 2> "$local_err" &
   pid=$!
   while kill -0 "$pid" 2>/dev/null; do
-    [ -e "$req/cancel" ] && kill "$pid" 2>/dev/null
+    if [ -e "$req/cancel" ]; then
+      gone="cancelled by its caller"
+    else
+      beat=""
+      read -r beat 2>/dev/null < "$req/caller"
+      if [ "$beat" != "$last_beat" ]; then
+        last_beat="$beat"; beat_time=$SECONDS
+      elif [ $((SECONDS - beat_time)) -ge "$caller_limit" ]; then
+        gone="no beat from its caller for $caller_limit s"
+      fi
+    fi
+    if [ -n "$gone" ]; then
+      kill "$pid" 2>/dev/null
+      break
+    fi
     sleep 0.1
   done
   wait "$pid"
   rc=$?
-  echo "request ${req##*/}: $(awk "BEGIN{print $EPOCHREALTIME - $t1}") s: ${argv[*]}"
+  echo "request ${req##*/}: $(awk "BEGIN{print $EPOCHREALTIME - $t1}") s: ${argv[*]}${gone:+: ended, $gone}"
+  if [ -n "$gone" ]; then
+    # Nobody reads the results.
+    rm -rf "$req" "$local_out" "$local_err"
+    return
+  fi
   [ "$rc" = 124 ] && echo "vxavs: ${argv[0]} ran past $limit s (VXAVS_VM_RUN_LIMIT) in the virtual machine; ended" >> "$local_err"
   cp "$local_out" "$req/out"
   cp "$local_err" "$req/err"
   rm -f "$local_out" "$local_err"
-  echo "$rc" > "$req/rc.new"
-  mv "$req/rc.new" "$req/rc"
+  finish "$req" "$rc"
 }
 
 # A persistent wineserver keeps every later start fast. Wine's service processes start with the first
@@ -68,8 +99,15 @@ while [ ! -e "$ctl/stop" ]; do
     case "$req" in *.new | *'*') continue ;; esac
     [ -n "${taken[$req]:-}" ] && continue
     taken[$req]=1
-    take_files "$req"
-    run_request "$req" &
+    if take_files "$req" 2> /tmp/take-files.err; then
+      run_request "$req" &
+    else
+      # The program would run against files that are not the host's.
+      echo "request ${req##*/}: its files could not be unpacked"
+      : > "$req/out"
+      { cat /tmp/take-files.err; echo "vxavs: the files of this request could not be unpacked in the virtual machine; ${req##*/} not run"; } > "$req/err"
+      finish "$req" 125
+    fi
   done
   sleep 0.1
 done

@@ -3,17 +3,26 @@
 # guest made with debootstrap from Debian's packages (kernel, and wine with wine32:i386), with
 # a ready headless 32-bit prefix. Cached in ~/.cache/vxavs/vm-<hash of this recipe>: a second run
 # finds it and does nothing. Needs root, debootstrap and qemu-system-x86 (scripts/setup.sh installs them).
+# The packages come from the mirror this machine's apt uses, or from VXAVS_VM_MIRROR.
 set -euo pipefail
 source "$(dirname "$0")/lib.sh"
 
 suite=bookworm
-mirror="${VXAVS_VM_MIRROR:-http://deb.debian.org/debian}"
 image="$(vxavs_vm_image_dir)"
 [ -f "$image/ready" ] && exit 0
+mirror="${VXAVS_VM_MIRROR:-$(vxavs_apt_mirror /etc/apt)}"
+if [ -z "$mirror" ]; then
+  vxavs_say "no Debian mirror for the virtual machine's packages: this machine's apt names none (no \"deb\" entry with the main component in /etc/apt/sources.list or /etc/apt/sources.list.d/); set VXAVS_VM_MIRROR to a Debian mirror's address"
+  exit 1
+fi
 
 mkdir -p "$vxavs_cache"
+# Run through sudo, this is still the invoking user's cache: what is made here becomes theirs, so
+# their runs can record their use of the image and make the lock's file.
+owner="$(stat -c %u:%g "$vxavs_cache")"
 # One build at a time; whoever waited finds the image made.
 exec 9>"$vxavs_cache/vm.lock"
+chown "$owner" "$vxavs_cache/vm.lock"
 flock 9
 [ -f "$image/ready" ] && exit 0
 
@@ -70,6 +79,7 @@ ctl="$work/ctl"
 rm -rf "$ctl"
 mkdir "$ctl"
 cp "$vxavs_root/scripts/vm/provision.sh" "$ctl/boot.sh"
+cp "$vxavs_root/scripts/wine-prefix.sh" "$ctl/wine-prefix.sh"
 vxavs_vm_boot "$ctl" "$work" writable
 case "$(cat "$ctl/accel")" in kvm) limit=1200 ;; *) limit=3600 ;; esac
 limit="${VXAVS_VM_BUILD_LIMIT:-$limit}"
@@ -90,10 +100,22 @@ fi
 
 mkdir -p "$image"
 mv "$work/disk.img" "$work/vmlinuz" "$work/initrd.img" "$image/"
+touch "$image/used"
 touch "$image/ready"
+chown -R "$owner" "$image"
 rm -rf "$work"
-# Images of older recipes are of no more use.
+# Another recipe's image may be another checkout's (another branch on this machine): each start
+# touches its "used", and only an image no checkout has started for VXAVS_VM_KEEP_DAYS days (14)
+# goes, with whatever an interrupted build of another recipe left as long.
+keep_minutes=$((${VXAVS_VM_KEEP_DAYS:-14} * 24 * 60))
 for old in "$vxavs_cache"/vm-*; do
-  [ "$old" = "$image" ] || rm -rf "$old"
+  [ "$old" = "$image" ] && continue
+  mark="$old"
+  [ -f "$old/ready" ] && mark="$old/ready"
+  [ -f "$old/used" ] && mark="$old/used"
+  if [ -n "$(find "$mark" -maxdepth 0 -mmin +"$keep_minutes")" ]; then
+    vxavs_say "removing $old: no checkout has used it for ${VXAVS_VM_KEEP_DAYS:-14} days"
+    rm -rf "$old"
+  fi
 done
 vxavs_say "virtual machine image ready after $((SECONDS - started)) s"

@@ -40,12 +40,61 @@ vxavs_wine_path() {
 
 # ---- The image (built by scripts/vm/image.sh)
 
-# The cache key: a hash of everything the image is made from.
+# The cache key: a hash of everything the image is made from, the Wine prefix's recipe included.
 vxavs_vm_image_dir() {
   local key
   key="$(cat "$vxavs_root/scripts/vm/image.sh" "$vxavs_root/scripts/vm/guest-init" \
-    "$vxavs_root/scripts/vm/provision.sh" | sha256sum | cut -c1-16)"
+    "$vxavs_root/scripts/vm/provision.sh" "$vxavs_root/scripts/wine-prefix.sh" | sha256sum | cut -c1-16)"
   echo "$vxavs_cache/vm-$key"
+}
+
+# Prints the Debian mirror this machine's own apt uses, read from apt folder $1 (/etc/apt) in apt's
+# order: sources.list, then sources.list.d/*.list and *.sources by name. The first enabled "deb"
+# entry with the main component and a release suite counts (not one of "-security" or "-updates",
+# which hold no whole release); nothing is printed when there is none.
+vxavs_apt_mirror() {
+  local apt="${1:-/etc/apt}" file files=()
+  for file in "$apt/sources.list" "$apt"/sources.list.d/*; do
+    case "$file" in *.list | *.sources) [ -f "$file" ] && files+=("$file") ;; esac
+  done
+  [ ${#files[@]} -gt 0 ] || return 0
+  awk '
+    function release(suites, comps,   n, i, s) {
+      if ((" " comps " ") !~ / main /) return 0
+      n = split(suites, s, " ")
+      for (i = 1; i <= n; i++) if (s[i] !~ /[-\/]/) return 1
+      return 0
+    }
+    function found(uri) { print uri; done = 1; exit }
+    # The deb822 form: paragraphs of "Field: value", continued on lines that start with a blank.
+    function stanza_end() {
+      if (f["types"] ~ /(^| )deb( |$)/ && tolower(f["enabled"]) != "no" && \
+          release(f["suites"], f["components"])) { split(f["uris"], u, " "); if (u[1] != "") found(u[1]) }
+      delete f; field = ""
+    }
+    FNR == 1 { if (deb822) stanza_end(); deb822 = FILENAME ~ /\.sources$/ }
+    { sub(/\r$/, "") }
+    deb822 && /^#/ { next }
+    deb822 && /^[ \t]*$/ { stanza_end(); next }
+    deb822 && /^[ \t]/ { if (field != "") { sub(/^[ \t]+/, ""); f[field] = f[field] " " $0 }; next }
+    deb822 {
+      i = index($0, ":"); if (i == 0) next
+      field = tolower(substr($0, 1, i - 1)); v = substr($0, i + 1)
+      gsub(/[ \t]+/, " ", v); sub(/^ /, "", v); sub(/ $/, "", v)
+      f[field] = v; next
+    }
+    # The one-line form: deb [options] uri suite component...
+    {
+      sub(/#.*/, "")
+      if ($1 != "deb") next
+      line = $0; sub(/^[ \t]*deb[ \t]+/, "", line)
+      if (line ~ /^\[/) sub(/^\[[^]]*\][ \t]*/, "", line)
+      n = split(line, w, /[ \t]+/)
+      comps = ""; for (i = 3; i <= n; i++) comps = comps " " w[i]
+      if (n >= 3 && release(w[2], comps)) found(w[1])
+    }
+    END { if (!done && deb822) stanza_end() }
+  ' "${files[@]}"
 }
 
 # ---- Starting and stopping the machine
@@ -63,7 +112,11 @@ vxavs_vm_accel() {
       if [ -r /dev/kvm ] && [ -w /dev/kvm ]; then
         cpu="$(vxavs_vm_kvm_cpu "$kernel")"
       fi
-      printf '%s\n' "${cpu:-none}" > "$verdict"
+      # Written whole by one rename, so that a script starting meanwhile never reads it half-made,
+      # and owned as the cache is, also when setup's image build runs this under sudo.
+      printf '%s\n' "${cpu:-none}" > "$verdict.$$"
+      chown --reference="$vxavs_cache" "$verdict.$$" 2>/dev/null || true
+      mv "$verdict.$$" "$verdict"
     fi
     cpu="$(cat "$verdict")"
     if [ "$cpu" != none ]; then
@@ -155,11 +208,14 @@ vxavs_vm_start() {
     vxavs_say "no virtual machine image at $image: run scripts/setup.sh first"
     return 1
   fi
+  # The last use, by which image.sh tells an image some checkout still uses from one long unused.
+  touch "$image/used" 2>/dev/null || true
   VXAVS_VM_CTL="$(mktemp -d "${TMPDIR:-/tmp}/vxavs-vm.XXXXXX")"
   export VXAVS_VM_CTL
   mkdir "$VXAVS_VM_CTL/req"
   cp "$vxavs_root/scripts/vm/agent.sh" "$VXAVS_VM_CTL/boot.sh"
   printf '%s\n' "$vxavs_root" > "$VXAVS_VM_CTL/project"
+  cp "$vxavs_root/scripts/wine-prefix.sh" "$VXAVS_VM_CTL/wine-prefix.sh"
   vxavs_vm_boot "$VXAVS_VM_CTL" "$image"
 }
 
@@ -191,7 +247,7 @@ vxavs_vm_wait_ready() {
   done
 }
 
-# ---- Running one program in the machine
+# ---- Running one program in the machine: the request protocol of scripts/vm/README.md
 
 # Variables the program may need from the caller's environment; the rest are the guest's own.
 vxavs_vm_env() {
@@ -204,21 +260,22 @@ vxavs_vm_env() {
   done < <(compgen -e)
 }
 
-# Folders the program needs that are not in the project (the project reaches the guest anyway):
-# the program's own and those of the files and folders named in its arguments.
-vxavs_vm_outside_folders() {
-  local arg path
-  for arg in "$@"; do
-    [ -e "$arg" ] || continue
-    path="$(realpath -- "$arg")"
-    [ -d "$path" ] || path="$(dirname "$path")"
-    case "$path/" in
-      "$vxavs_root"/*) continue ;;
-    esac
-    # Never a folder that holds the project or the whole system.
-    case "$vxavs_root/" in "$path"/*) continue ;; esac
-    printf '%s\n' "$path"
-  done | sort -u
+# Files outside the project (which reaches the guest anyway) that program $1 run with arguments $2...
+# needs, one absolute path a line: the program, the DLLs beside it (Windows looks there first) and
+# the files its arguments name, as given or beside the program. Folders never travel whole, so
+# "wine-run.sh ~/x.exe" sends x.exe, not the home folder.
+vxavs_vm_outside_files() {
+  local dir="" arg path
+  [ -f "$1" ] && dir="$(dirname -- "$(realpath -s -- "$1")")"
+  {
+    for arg in "$@"; do
+      [ -f "$arg" ] && realpath -s -- "$arg"
+      [ -n "$dir" ] && [[ "$arg" != /* ]] && [ -f "$dir/$arg" ] && realpath -s -- "$dir/$arg"
+    done
+    [ -n "$dir" ] && find "$dir" -maxdepth 1 -type f -iname '*.dll'
+  } | while IFS= read -r path; do
+    case "$path" in "$vxavs_root"/*) ;; *) printf '%s\n' "$path" ;; esac
+  done | LC_ALL=C sort -u
 }
 
 # The project's files as the guest needs them, one "path<TAB>mtime<TAB>size" line each, sorted: no
@@ -230,61 +287,102 @@ vxavs_vm_manifest() {
 }
 
 # Puts into request folder $2 what changed in the project since the last request to machine $1:
-# project.tar with new and changed files, "removed" with the paths of the files gone.
+# project.tar with new and changed files, "removed" with the paths of the files gone; the new list of
+# files waits in manifest.new until the request is published.
 vxavs_vm_project_changes() {
-  local ctl="$1" req="$2"
-  touch "$ctl/manifest"
-  vxavs_vm_manifest > "$ctl/manifest.new"
-  LC_ALL=C comm -13 "$ctl/manifest" "$ctl/manifest.new" | cut -f1 | tr '\n' '\0' > "$req/changed"
+  local ctl="$1" req="$2" rc=0 said
+  touch "$ctl/manifest" || return 1
+  vxavs_vm_manifest > "$ctl/manifest.new" || return 1
+  LC_ALL=C comm -13 "$ctl/manifest" "$ctl/manifest.new" | cut -f1 | tr '\n' '\0' > "$req/changed" ||
+    return 1
   LC_ALL=C comm -23 <(cut -f1 "$ctl/manifest") <(cut -f1 "$ctl/manifest.new") | tr '\n' '\0' \
-    > "$req/removed"
+    > "$req/removed" || return 1
   if [ -s "$req/changed" ]; then
-    # A file that changes meanwhile goes again with the next request: its time will differ.
-    tar -C "$vxavs_root" -cf "$req/project.tar" --null --verbatim-files-from -T "$req/changed" \
-      --ignore-failed-read 2>/dev/null || true
+    # A file that changes or goes meanwhile goes again with the next request, its time being new:
+    # tar's 1 ("changed as we read it") is no failure, its 2 is.
+    said="$(tar -C "$vxavs_root" -cf "$req/project.tar" --null --verbatim-files-from -T "$req/changed" \
+      --ignore-failed-read 2>&1)" || rc=$?
+    if [ "$rc" -gt 1 ]; then
+      vxavs_say "could not pack the project's changed files for the virtual machine: $said"
+      return 1
+    fi
   fi
   rm -f "$req/changed"
+}
+
+# Builds request folder $2 for machine $1, program $3 and its arguments: every file the host writes
+# before publication (scripts/vm/README.md). Returns 1, having said why, if any step fails.
+vxavs_vm_request_make() {
+  local ctl="$1" req="$2" files=() size limit said
+  shift 2
+  mkdir "$req" || return 1
+  vxavs_vm_project_changes "$ctl" "$req" || return 1
+  printf '%s\0' "$@" > "$req/argv" || return 1
+  printf '%s' "$PWD" > "$req/cwd" || return 1
+  vxavs_vm_env > "$req/env" || return 1
+  printf '0\n' > "$req/caller" || return 1
+  mapfile -t files < <(vxavs_vm_outside_files "$@")
+  [ ${#files[@]} -gt 0 ] || return 0
+  size="$(stat -L -c %s -- "${files[@]}" | awk '{ s += $1 } END { print s + 0 }')" || return 1
+  limit=$((${VXAVS_VM_SEND_LIMIT:-256} * 1024 * 1024))
+  if [ "$size" -gt "$limit" ]; then
+    vxavs_say "the files outside the project that $1 needs come to $((size / 1048576)) MiB, more than the $((limit / 1048576)) MiB (VXAVS_VM_SEND_LIMIT) sent to the virtual machine with a request; move them into the project, or raise the limit"
+    return 1
+  fi
+  # -h: a link's file, not the link, whose target would not travel.
+  if ! said="$(tar -C / -chf "$req/outside.tar" "${files[@]#/}" 2>&1)"; then
+    vxavs_say "could not pack the files outside the project that $1 needs: $said"
+    return 1
+  fi
 }
 
 # Runs one program in the machine of control folder $1, from the same folder as here, and hands
 # back its standard output, its standard error and its exit code.
 vxavs_vm_run() {
   local ctl="$1"; shift
-  local id req rc stall_limit last_beat="" beat beat_time=$SECONDS
+  local id req lock rc stall_limit last_beat="" beat beat_time=$SECONDS calls=0 next_call=$SECONDS
   vxavs_vm_wait_ready "$ctl" || return 125
   # One request at a time takes the project's changes and is published, so the guest, which takes
   # requests in the order of their names, unpacks them in the same order.
-  local lock
-  exec {lock}> "$ctl/files.lock"
-  flock "$lock"
+  if ! { exec {lock}> "$ctl/files.lock" && flock "$lock"; }; then
+    vxavs_say "cannot lock $ctl/files.lock to hand $1 to the virtual machine"
+    return 125
+  fi
   id="$(date +%s%N).$$"
   req="$ctl/req/$id"
-  mkdir "$req.new"
-  vxavs_vm_project_changes "$ctl" "$req.new"
-  printf '%s\0' "$@" > "$req.new/argv"
-  printf '%s' "$PWD" > "$req.new/cwd"
-  vxavs_vm_env > "$req.new/env"
-  local outside=()
-  mapfile -t outside < <(vxavs_vm_outside_folders "$@")
-  if [ ${#outside[@]} -gt 0 ]; then
-    tar -C / -cf "$req.new/outside.tar" "${outside[@]#/}"
+  # Made apart and published by one rename: the guest never sees half a request.
+  if ! vxavs_vm_request_make "$ctl" "$req.new" "$@" || ! mv "$req.new" "$req"; then
+    rm -rf "$req.new" "$ctl/manifest.new"
+    exec {lock}>&-
+    vxavs_say "$1 was not run in the virtual machine"
+    return 125
   fi
-  mv "$req.new" "$req"
-  mv "$ctl/manifest.new" "$ctl/manifest"
+  # Should this fail, the next request sends again what this one sent: slower, still right.
+  mv "$ctl/manifest.new" "$ctl/manifest" || true
   exec {lock}>&-
-  # Asked to stop (Ctrl-C, ctest's time limit): the guest ends the program too.
+  # Asked to stop (Ctrl-C, a time limit): the guest ends the program too. A SIGKILL, which no trap
+  # sees, ends the beats in "caller" instead, and the guest ends the program a few seconds later.
   trap 'touch "$req/cancel"; exit 130' INT
   trap 'touch "$req/cancel"; exit 143' TERM HUP
   stall_limit="${VXAVS_VM_STALL_LIMIT:-120}"
   until [ -e "$req/rc" ]; do
+    if [ "$SECONDS" -ge "$next_call" ]; then
+      calls=$((calls + 1)); next_call=$((SECONDS + 1))
+      printf '%s\n' "$calls" > "$req/caller" || true
+    fi
     if ! vxavs_vm_alive "$ctl"; then
       vxavs_say "the virtual machine stopped while running $1"
       vxavs_vm_console_tail "$ctl"
       return 125
     fi
+    # The agent drops a request whose caller it has not heard from for a while.
+    if [ ! -d "$req" ]; then
+      vxavs_say "the virtual machine ended $1, having heard nothing from this side for too long"
+      return 125
+    fi
     # The guest's agent counts up in this file every second; a guest that stops counting hangs.
     beat=""
-    read -r beat 2>/dev/null < "$ctl/alive"
+    read -r beat 2>/dev/null < "$ctl/alive" || true
     if [ "$beat" != "$last_beat" ]; then
       last_beat="$beat"; beat_time=$SECONDS
     elif [ $((SECONDS - beat_time)) -ge "$stall_limit" ]; then
@@ -309,10 +407,23 @@ vxavs_wine_emulated() {
   return 0
 }
 
-# For scripts with several Wine steps: where Wine runs in the virtual machine, starts one for the
-# rest of the script (its boot overlaps whatever the script does next) and ends it on exit.
+# For scripts with several Wine steps: keeps Wine up for the rest of the script, so each step starts
+# fast, and ends it when the script exits, so nothing the script started outlives it. On this machine
+# that is a persistent wineserver (Wine's own one ends a few seconds after its last program); where
+# Wine runs in the virtual machine, the machine, whose boot overlaps whatever the script does next.
 vxavs_wine_session() {
-  [ "$(vxavs_wine_path)" = vm ] || return 0
+  local path
+  path="$(vxavs_wine_path)" || return 1
+  if [ "$path" = native ]; then
+    source "$vxavs_root/scripts/wine-prefix.sh"
+    vxavs_wine_env
+    # A server already running (exit code 2) is another command's, and that command ends it; the one
+    # started here is this script's, ended with whatever still runs on it.
+    if wineserver -p >/dev/null 2>&1; then
+      trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+    fi
+    return 0
+  fi
   trap vxavs_vm_stop EXIT
   vxavs_vm_start
 }

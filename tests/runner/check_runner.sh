@@ -57,6 +57,49 @@ got+=" $(run "$probe" beside runner-probe-beside.txt)"
 rm -f "$beside_probe"
 [ "$got" = "first other" ] || fail "a file beside the probe, changed between runs, read '$got'"
 
+# The virtual machine's side (the request protocol of scripts/vm/README.md).
+wine_path="$(bash -c 'source "$1" && vxavs_wine_path' _ "$(dirname "$runner")/vm/lib.sh" 2>/dev/null)"
+if [ "$wine_path" = vm ]; then
+  # Only the files a request names travel, not the folder of a program outside the project: a file
+  # beside it, named in a form the runner does not read as a path, stays behind.
+  printf 'private\n' > "$outside/unnamed.txt"
+  got="$(run "$outside/runner_probe.exe" cat "Z:$(printf '%s' "$outside/unnamed.txt" | tr / '\\')" 2>/dev/null)"
+  [ -z "$got" ] || fail "a file no argument names went to the virtual machine with its folder"
+
+  # Past the size limit, a clear refusal, and the program does not run.
+  head -c 2097152 /dev/zero > "$outside/big.bin"
+  got="$(VXAVS_VM_SEND_LIMIT=1 "$runner" "$probe" cat "$outside/big.bin" 2>&1 >/dev/null)"
+  rc=$?
+  [ "$rc" = 125 ] && [[ "$got" == *VXAVS_VM_SEND_LIMIT* ]] ||
+    fail "2 MiB to send with a limit of 1 MiB gave exit code $rc and '$got'"
+
+  # A caller killed with SIGKILL (ctest's time limit) has its program ended in the machine it shares.
+  if [ -n "${VXAVS_VM_CTL:-}" ]; then
+    "$runner" "$probe" sleep 900 >/dev/null 2>&1 &
+    caller=$!
+    id=""
+    for _ in $(seq 600); do
+      # A published request only: req/<id>.new is still being made.
+      for argv in "$VXAVS_VM_CTL"/req/*/argv; do
+        if [[ "$argv" != *.new/argv ]] && [ -f "$argv" ] && [ "$(tr '\0' ' ' < "$argv")" = "$probe sleep 900 " ]; then
+          id="$(basename "$(dirname "$argv")")"
+        fi
+      done
+      [ -n "$id" ] && break
+      sleep 0.1
+    done
+    kill -9 "$caller"
+    wait "$caller" 2>/dev/null
+    ended=no
+    for _ in $(seq 120); do
+      grep -q "^request $id: .*: ended" "$VXAVS_VM_CTL/boot.log" 2>/dev/null && { ended=yes; break; }
+      sleep 1
+    done
+    [ -n "$id" ] && [ "$ended" = yes ] ||
+      fail "the program of a caller killed with SIGKILL (request '$id') was not ended in the virtual machine"
+  fi
+fi
+
 if [ "$failures" -gt 0 ]; then
   echo "$failures checks of scripts/wine-run.sh failed"
   exit 1

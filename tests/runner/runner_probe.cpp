@@ -7,6 +7,7 @@
 //   cat FILE        writes the file's bytes to stdout
 //   beside NAME     writes the bytes of the file NAME in the program's own folder to stdout
 //   cwd             writes the current folder to stdout
+//   sleep N         waits N seconds, then exits
 #include <windows.h>
 
 #include <cstdio>
@@ -51,6 +52,10 @@ int main(int argc, char** argv) {
         if (length == 0 || length >= MAX_PATH) return 4;
         std::string folder(path, length);
         return Cat(folder.substr(0, folder.find_last_of("\\/") + 1) + argv[2]);
+    }
+    if (verb == "sleep" && argc == 3) {
+        Sleep(static_cast<DWORD>(std::atoi(argv[2])) * 1000);
+        return 0;
     }
     if (verb == "cwd") {
         char path[MAX_PATH];
