@@ -70,6 +70,7 @@ static bool Behave(const PlayerBehaviour &behaviour, HWND window, const char *wh
     case kHang:
         PlayerLog("%s received, hanging %lu ms without handling messages", what, static_cast<unsigned long>(behaviour.ms));
         Sleep(behaviour.ms);
+        PlayerLog("awake after hanging %lu ms", static_cast<unsigned long>(behaviour.ms));
         break;
     case kBusy:
         PlayerLog("%s received, busy %lu ms while handling messages", what, static_cast<unsigned long>(behaviour.ms));

@@ -189,7 +189,7 @@ TEST_F(DropTest, TheSecondParameterChangesNothing) {
     EXPECT_TRUE(gHost.variableWrites.empty());
 }
 
-TEST_F(DropTest, ARelativeNameIsTestedHereAndPostedAsItStands) {
+TEST_F(DropTest, ARelativeNameIsTestedHereAndPostedAsItsFullName) {
     char previous[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, previous);
     SetCurrentDirectoryA(folder.c_str());
@@ -198,5 +198,5 @@ TEST_F(DropTest, ARelativeNameIsTestedHereAndPostedAsItStands) {
     SetCurrentDirectoryA(previous);
     EXPECT_TRUE(gHost.variableWrites.empty());
     ASSERT_EQ(PlayerDrops().size(), 1u);
-    EXPECT_EQ(PlayerDrops()[0].name, "track one.mp3");
+    EXPECT_EQ(PlayerDrops()[0].name, file);
 }
