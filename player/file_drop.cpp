@@ -3,34 +3,43 @@
 #include <shlobj.h>
 
 #include <cstring>
-#include <cwchar>
 
 #include "../host/actions.h"
+#include "../host/host_services.h"
 #include "player_windows.h"
 
-// An existing file, not a directory, volume label, wildcard pattern or bare drive name. Relative
-// names are tested against the host's current directory.
-static bool IsExistingFile(std::string_view name) {
-    if (name.empty()) return false;
-    int count = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, name.data(), static_cast<int>(name.size()), nullptr, 0);
+// An existing file, not a directory or volume label. `name` is a full name.
+static bool IsExistingFile(const char *name, size_t length) {
+    int count = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, name, static_cast<int>(length), nullptr, 0);
     if (count <= 0) return false;
-    // Without memory to test the name with, it is no file we can vouch for.
-    auto *wide = static_cast<wchar_t *>(HeapAlloc(GetProcessHeap(), 0, (static_cast<size_t>(count) + 1) * sizeof(wchar_t)));
-    if (wide == nullptr) return false;
-    MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, name.data(), static_cast<int>(name.size()), wide, count);
+    wchar_t wide[MAX_PATH];  // a full name shorter than MAX_PATH bytes has fewer characters still
+    if (count >= MAX_PATH) return false;
+    MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, name, static_cast<int>(length), wide, count);
     wide[count] = L'\0';
 
-    bool isFile = false;
-    if (wcspbrk(wide, L"?*") == nullptr && wide[count - 1] != L':') {
-        WIN32_FIND_DATAW found;
-        HANDLE search = FindFirstFileW(wide, &found);
-        if (search != INVALID_HANDLE_VALUE) {
-            isFile = (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | 0x08 /* volume label */)) == 0;
-            FindClose(search);
-        }
-    }
-    HeapFree(GetProcessHeap(), 0, wide);
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(wide, &found);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    bool isFile = (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | 0x08 /* volume label */)) == 0;
+    FindClose(search);
     return isFile;
+}
+
+// The full name of the existing file that `name` denotes, resolved against the publication's current
+// folder: the player resolves names against a folder of its own, so only a full name reaches the file
+// we tested. Wildcard patterns, bare drive names and full names of MAX_PATH bytes or more (which a
+// receiver reading into a MAX_PATH buffer would cut off) are no file. Returns the full name's length,
+// 0 when there is no such file.
+static size_t ResolveExistingFile(std::string_view name, char (&full)[MAX_PATH]) {
+    // Checked on the bytes: no lead byte of a double-byte code page is followed by one of these.
+    if (name.empty() || name.find_first_of("?*") != std::string_view::npos || name.back() == ':') return 0;
+    char *copy = CopyToHeap(name);
+    // Without memory to resolve the name with, it is no file we can vouch for.
+    if (copy == nullptr) return 0;
+    DWORD length = GetFullPathNameA(copy, MAX_PATH, full, nullptr);
+    ReleaseCopy(copy);
+    if (length == 0 || length >= MAX_PATH) return 0;
+    return IsExistingFile(full, length) ? length : 0;
 }
 
 // A shell drop block in movable shared memory: 20-byte header, the name as the host gave it, and the
@@ -59,16 +68,33 @@ static HGLOBAL BuildDropBlock(LONG fNC, LONG fWide, std::string_view name) {
 }
 
 void DropAVSFile(std::string_view path, std::string_view /*unused*/) {
-    if (!IsExistingFile(path)) {
+    char full[MAX_PATH];
+    size_t length = ResolveExistingFile(path, full);
+    if (length == 0) {
         WriteResult("ERROR2");
         return;
     }
     if (!LocateAVS()) return;
-    HGLOBAL block = BuildDropBlock(0, 0, path);
+    HGLOBAL block = BuildDropBlock(0, 0, std::string_view(full, length));
     if (block == nullptr) {
         WriteResult("ERROR3");
         return;
     }
     // Once posted the block is the receiver's, released with DragFinish; we free it only if the post failed.
-    if (!PostMessageA(hAVSChild, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0)) GlobalFree(block);
+    if (PostMessageA(hAVSChild, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0)) return;
+    WindowCallOutcome outcome = FailedCallOutcome();
+    if (outcome == kWindowGone) {
+        // Gone since the lookup (a visualizer closed or restarted meanwhile): once more, on what is there now.
+        ForgetAVS();
+        if (!LocateAVS()) {
+            GlobalFree(block);
+            return;
+        }
+        if (PostMessageA(hAVSChild, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0)) return;
+        outcome = FailedCallOutcome();
+    }
+    GlobalFree(block);
+    // A post never waits, so a visualizer that is not responding still gets the drop when it wakes;
+    // what fails here is Windows refusing, or a queue too full to take it.
+    WriteResult(outcome == kQueueFull ? "ERROR3" : outcome == kWindowGone ? "ERROR1" : "ERROR7");
 }

@@ -36,33 +36,35 @@ static void KeepLoadedForLateReplies() {
                        reinterpret_cast<LPCSTR>(&ReceiveWnpReply), &module);
 }
 
-// As SendMessageA, except that a player the system reports hung (before the request or while it
-// handles it) ends the wait: false then. While waiting, only messages sent to this thread are
-// handled, as inside SendMessageA; posted messages and input stay queued.
-static bool SendToPlayer(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *reply) {
-    if (IsHungAppWindow(window)) return false;
+// As SendMessageA, except that the wait ends when the player cannot answer: a player the system
+// reports hung (before the request or while it handles it), or whose window is destroyed before it
+// replies. While waiting, only messages sent to this thread are handled, as inside SendMessageA;
+// posted messages and input stay queued.
+static WindowCallOutcome SendToPlayer(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *reply) {
+    if (IsHungAppWindow(window)) return kNotResponding;
     PendingReply pending = {++dwReplySequence, false, 0, pPendingReplies};
     pPendingReplies = &pending;
-    bool answered = true;
+    WindowCallOutcome outcome = kCallDone;
     if (!SendMessageCallbackA(window, message, wParam, lParam, ReceiveWnpReply, pending.sequence)) {
-        pending.replied = true;  // not delivered: SendMessageA would have returned 0
+        outcome = FailedCallOutcome();
+        if (outcome == kNotResponding) outcome = kRefused;  // refused without a reason given
     }
-    while (!pending.replied) {
+    while (outcome == kCallDone && !pending.replied) {
         MSG unused;
         PeekMessageA(&unused, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
         if (pending.replied) break;
         // Only after a quiet spell is the player looked at: a prompt reply costs no extra calls.
         if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_SENDMESSAGE) != WAIT_TIMEOUT) continue;
-        if (!IsWindow(window)) break;  // the player went away without answering: 0, as SendMessageA
-        if (IsHungAppWindow(window)) {
-            KeepLoadedForLateReplies();
-            answered = false;
-            break;
-        }
+        if (IsWindow(window) && !IsHungAppWindow(window)) continue;
+        // A reply already on its way is taken; otherwise we give up on it.
+        PeekMessageA(&unused, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        if (pending.replied) break;
+        KeepLoadedForLateReplies();
+        outcome = kNotResponding;
     }
     pPendingReplies = pending.outer;
     *reply = pending.result;
-    return answered;
+    return outcome;
 }
 
 // wParam and lParam are read the same way: nearest integer, ties to even, low 32 bits.
@@ -99,9 +101,15 @@ void SendWnpCommand(std::string_view messageName, std::string_view wParamText, s
     if (NamesMatch(messageName, "WM_COMMAND")) message = WM_COMMAND;
     if (NamesMatch(messageName, "WM_USER")) message = WM_USER;
     if (message != 0) {
+        uint32_t wParam = ReadParameter(wParamText), lParam = ReadParameter(lParamText);
         LRESULT result = 0;
-        if (!SendToPlayer(hWnpMain, message, ReadParameter(wParamText), ReadParameter(lParamText), &result)) {
-            WriteResult("ERROR5");  // hung: as good as no player
+        WindowCallOutcome outcome = SendToPlayer(hWnpMain, message, wParam, lParam, &result);
+        // Closed between the lookup and the send: a player that is there now gets the command.
+        if (outcome == kWindowGone && FindWnpMain() != nullptr)
+            outcome = SendToPlayer(hWnpMain, message, wParam, lParam, &result);
+        if (outcome != kCallDone) {
+            // Windows refusing is the one cause the player is not to blame for.
+            WriteResult(outcome == kRefused ? "ERROR7" : "ERROR5");
             return;
         }
         reply = static_cast<int16_t>(static_cast<uint16_t>(result));

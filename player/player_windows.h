@@ -16,6 +16,25 @@ HWND FindAVSChild();
 // "ERROR6" is already in the result variable.
 bool LocateAVS();
 
+// Drops the cached inner window, so that the next LocateAVS searches afresh.
+void ForgetAVS();
+
+// How a call on one of the player's windows went.
+enum WindowCallOutcome {
+    kCallDone,
+    kWindowGone,     // the window went away after the lookup
+    kNotResponding,  // its thread did not answer within the bound, or the system reports it hung
+    kQueueFull,      // its thread's message queue is full
+    kRefused,        // Windows refused: the player runs with higher rights, or another refusal
+};
+// The outcome of a call that just failed, from its last-error value.
+WindowCallOutcome FailedCallOutcome();
+// How long a visualizer's or player's thread may take to show it is alive before we act on its window.
+constexpr DWORD kRespondMs = 2000;
+// Asks the window's thread for a sign of life within kRespondMs, so that the calls that follow, which
+// wait for that thread, find it running.
+WindowCallOutcome ProbeWindow(HWND window);
+
 // Whole-string comparison after the system's ANSI lower-case mapping of both sides.
 bool NamesMatch(const char *text, size_t length, const char *literal);
 inline bool NamesMatch(std::string_view text, const char *literal) {

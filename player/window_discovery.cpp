@@ -76,3 +76,5 @@ bool LocateAVS() {
     }
     return true;
 }
+
+void ForgetAVS() { hAVSChild = nullptr; }
