@@ -104,8 +104,9 @@ TEST_F(DropOutcomeTest, AWindowGoneAfterTheLookupIsLookedUpAgain) {
         options.drops = kDropsRead;
         ASSERT_TRUE(StartPlayerThread(options));
         // A first drop has the plug-in keep the inner window; the second uses it without a search.
+        HostClearRecords();
         Drop(file);
-        ASSERT_EQ(PlayerDrops().size(), 1u);
+        ASSERT_EQ(PlayerDrops().size(), 1u) << "first drop: \"" << HostVariable("vxAVSDrop") << "\"";
         SetWindowTextA(PlayerFrame(), c.frameTitle);
         SetWindowTextA(PlayerThreadWindows().decoyFrames[0], c.decoyTitle);
         HostClearRecords();
