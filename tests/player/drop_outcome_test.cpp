@@ -211,3 +211,20 @@ TEST_F(DropOutcomeTest, NamesWhoseFullFormReachesMaxPathAreNoFile) {
         }
     }
 }
+
+TEST_F(DropOutcomeTest, AHungVisualizerGetsTheDropWhenItWakes) {
+    // A post never waits: the drop neither waits for the visualizer nor is refused for its hang. The
+    // player runs in a process of its own here: a window title read inside one process would wait for
+    // the sleeping thread, which the real player's, in its own process, never makes us do.
+    PlayerProcessOptions processOptions;
+    processOptions.lifetimeSeconds = 60;
+    ASSERT_TRUE(StartPlayerProcess(PlayerOptions(), processOptions));
+    ASSERT_TRUE(PlayerProcessHangNow(8000));
+    DWORD start = GetTickCount();
+    Run(1, {file.c_str(), ""});
+    EXPECT_LT(GetTickCount() - start, 2000u);
+    EXPECT_TRUE(gHost.variableWrites.empty());
+    EXPECT_FALSE(WaitForPlayerProcessLine("drop into window", 0)) << "the visualizer was not asleep";
+    EXPECT_TRUE(WaitForPlayerProcessLine("drop into window", 30000));
+    StopPlayerProcess();
+}
