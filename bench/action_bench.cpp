@@ -347,6 +347,13 @@ static void RawDrop() {
     if (!PostMessageA(hInner, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0)) GlobalFree(block);
 }
 
+// The same, with the name first resolved to the full name that the drop hands over.
+static void RawFullNameDrop() {
+    char full[MAX_PATH];
+    GetFullPathNameA(strFile.c_str(), MAX_PATH, full, nullptr);
+    RawDrop();
+}
+
 static void PlugInDrop() { HostExecAction(1, DropParameters()); }
 
 // One drop at a time, each waited for until the receiver has read and released it: its queue stays
@@ -362,6 +369,7 @@ static Sample TimedDrop(void (*drop)()) {
 
 static Sample PlugInDrops() { return TimedDrop(PlugInDrop); }
 static Sample RawDrops() { return TimedDrop(RawDrop); }
+static Sample RawFullNameDrops() { return TimedDrop(RawFullNameDrop); }
 
 static void ResetDropRecords() {
     HostClearRecords();
@@ -395,6 +403,10 @@ static void DropPieces() {
         MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, strFile.data(), static_cast<int>(strFile.size()), nullptr, 0);
         MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED, strFile.data(), static_cast<int>(strFile.size()), wide, MAX_PATH);
     });
+    ReportPiece("GetFullPathNameA of the name", [] {
+        char full[MAX_PATH];
+        GetFullPathNameA(strFile.c_str(), MAX_PATH, full, nullptr);
+    });
     ReportPiece("IsWindow(inner window)", [] { IsWindow(hInner); });
     ReportPiece("GlobalAlloc + GlobalLock + GlobalUnlock + GlobalFree", [] {
         HGLOBAL block = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT | GMEM_SHARE, strFile.size() + 22);
@@ -417,6 +429,7 @@ static void BenchDrops(int extraWindows) {
     std::vector<Variant> variants = {
         {"plug-in: nbExecAction vxAVSDropFile", PlugInDrops},
         {"raw: FindFirstFileW/FindClose + block + Post", RawDrops},
+        {"raw: the same after GetFullPathNameA", RawFullNameDrops},
     };
     std::vector<Figure> figures = Measure(variants, ResetDropRecords);
     Report("vxAVSDropFile, " + std::to_string(extraWindows) + " extra windows", variants, figures, true);

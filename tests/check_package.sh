@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The release package as a user gets it: the zip unpacks to exactly the files we ship, SHA256SUMS holds
 # for every one of them, the DLL inside is the one the other tests ran against, the change log's newest
-# entry is this version, and the stand-in host in tools/ runs an action with the packaged DLL.
+# entry is this version, and the stand-in host in tools/ runs an action with the packaged DLL and checks
+# the machine for an author.
 set -euo pipefail
 build_dir=$1 dll=$2 version=$3 runner=$4 work=$5
 fail() { echo "FAIL: $*"; exit 1; }
@@ -43,5 +44,16 @@ out=$("$runner" tools/vxhost.exe --plugin '.\vxavs.dll' player start player repl
 echo "$out"
 grep -q '^host: loaded \.\\vxavs\.dll' <<<"$out" || fail "the packaged DLL did not load"
 grep -q 'vxAVSDrop holds "1234"' <<<"$out" || fail "the command did not bring the player's answer back"
+# The check as an author runs it from the unpacked folder, with no player: it finds the DLL above tools\
+# and says that the player is missing, with exit code 1.
+rc=0
+out=$("$runner" tools/vxhost.exe --check | tr -d '\r') || rc=$?
+echo "$out"
+[ "$rc" = 1 ] || fail "vxhost --check without a player exited with $rc, not 1"
+grep -q "^Player main window: not found" <<<"$out" || fail "vxhost --check did not miss the player"
+grep -q "^Plug-in: version $version (.*vxavs-$version-win32\\\\vxavs\.dll)\$" <<<"$out" ||
+  fail "vxhost --check did not find the packaged DLL"
+grep -q "^Verdict: not every action could work now: vxWnpCommand would give ERROR5" <<<"$out" ||
+  fail "vxhost --check gave no verdict"
 cd /
 rm -rf "$work"

@@ -12,12 +12,14 @@
 #include <string>
 #include <vector>
 
+#include "host_check.h"
 #include "standin_host.h"
 #include "standin_player.h"
 #include "vxavs_version.h"
 
 static const char kUsage[] =
     "usage: vxhost [--plugin PATH] [--five-word-add-action] [--refuse NAME=ERROR[*TIMES]]... STEP...\n"
+    "       vxhost [--plugin PATH] --check\n"
     "       vxhost --version | --help\n"
     "\n"
     "--refuse makes the plug-in's calls to the USER32 function NAME fail with GetLastError ERROR, as\n"
@@ -43,7 +45,13 @@ static const char kUsage[] =
     "  player reply N             the player answers commands with N from now on\n"
     "  player stop                stops the stand-in player\n"
     "\n"
-    "Without the player steps it works against the real player.\n";
+    "Without the player steps it works against the real player.\n"
+    "\n"
+    "--check says what the plug-in would find on this machine now: the player's windows, whether they\n"
+    "respond, whether the player runs with higher rights, the DPI awareness of both and the plug-in's\n"
+    "version (vxavs.dll beside vxhost.exe or in the folder above, or the one named by --plugin). It loads\n"
+    "nothing and takes no steps. Exit code 0: every action could work now; 1: at least one would fail,\n"
+    "and the last line says which and with what code.\n";
 
 static std::map<std::string, HWND> gWindows;
 static bool playerInProcess, playerOnThread;
@@ -143,9 +151,13 @@ int main(int argc, char **argv) {
     gHost.echo = true;
     std::string plugInPath = "vxavs.dll";
     AddActionShape shape = kAddActionSixWords;
+    bool check = false, plugInGiven = false;
     int i = 1;
     for (; i < argc && strncmp(argv[i], "--", 2) == 0; ++i) {
-        if (strcmp(argv[i], "--plugin") == 0 && i + 1 < argc) plugInPath = argv[++i];
+        if (strcmp(argv[i], "--plugin") == 0 && i + 1 < argc) {
+            plugInPath = argv[++i];
+            plugInGiven = true;
+        } else if (strcmp(argv[i], "--check") == 0) check = true;
         else if (strcmp(argv[i], "--five-word-add-action") == 0) shape = kAddActionFiveWords;
         else if (strcmp(argv[i], "--refuse") == 0 && i + 1 < argc) {
             std::string function;
@@ -164,6 +176,14 @@ int main(int argc, char **argv) {
             fputs(kUsage, stdout);
             return strcmp(argv[i], "--help") == 0 ? 0 : 2;
         }
+    }
+
+    if (check) {
+        if (i < argc) {
+            printf("vxhost: --check takes no steps\n");
+            return 2;
+        }
+        return RunHostCheck(plugInGiven ? plugInPath : std::string());
     }
 
     WNDCLASSA windowClass = {};
