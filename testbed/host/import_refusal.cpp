@@ -64,7 +64,7 @@ static DWORD __stdcall RefusingStub(StackWords<N> args) {
     {
         std::lock_guard<std::mutex> hold(lockImportCalls);
         importCalls.push_back({entry.function, std::vector<DWORD>(args.word, args.word + N), refuse,
-                               refuse ? entry.error : 0});
+                               refuse ? entry.error : 0, GetTickCount()});
     }
     if (refuse) {
         SetLastError(entry.error);

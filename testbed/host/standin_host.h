@@ -119,11 +119,12 @@ struct ImportCall {
     std::vector<DWORD> words;
     bool refused;
     DWORD error;  // the GetLastError it was refused with
+    DWORD tick;   // GetTickCount when it was made
 };
 
 // From now on the loaded plug-in's calls to `function` (a USER32 function it imports by name) fail,
 // returning 0 with GetLastError `error`: every call (times -1) or the next `times` calls, after which
-// they reach the real function again. False when no plug-in is loaded, the function is not among those
+// they reach the real function again (times 0: none refused, the calls only recorded). False when no plug-in is loaded, the function is not among those
 // this test bed can refuse, or the plug-in does not import it. Cleared by HostUnloadPlugIn.
 bool HostRefuseImport(const char *function, DWORD error, int times = -1);
 // Every import entry back to the real function; the call records are cleared too.
