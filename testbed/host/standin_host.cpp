@@ -132,6 +132,8 @@ void HostHandshake(AddActionShape shape) {
 }
 
 void HostUnloadPlugIn() {
+    // The import entries are the module's: put back while it is surely still mapped.
+    HostClearRefusals();
     for (HostStringSlot &slot : gHost.identity) {
         if (slot != nullptr) GlobalFree(slot);  // the host owns the blocks the plug-in handed over
         slot = nullptr;

@@ -110,3 +110,26 @@ void __stdcall HostAddActionFiveWords(uint32_t number, const char *name, const c
                                       uint32_t count);
 void __stdcall HostSetVariable(const char *name, const char *value);
 void __stdcall HostInterfaceAccess(uint32_t requestCode, uint8_t *block);
+
+// ---- Fault injection: the plug-in's own USER32 calls refused as Windows would refuse them.
+
+// One call the plug-in made through a redirected import: its stack words, and whether it was refused.
+struct ImportCall {
+    std::string function;
+    std::vector<DWORD> words;
+    bool refused;
+    DWORD error;  // the GetLastError it was refused with
+    DWORD tick;   // GetTickCount when it was made
+};
+
+// From now on the loaded plug-in's calls to `function` (a USER32 function it imports by name) fail,
+// returning 0 with GetLastError `error`: every call (times -1) or the next `times` calls, after which
+// they reach the real function again (times 0: none refused, the calls only recorded). False when no plug-in is loaded, the function is not among those
+// this test bed can refuse, or the plug-in does not import it. Cleared by HostUnloadPlugIn.
+bool HostRefuseImport(const char *function, DWORD error, int times = -1);
+// Every import entry back to the real function; the call records are cleared too.
+void HostClearRefusals();
+// The calls made through redirected imports since the last clear, in order; null: every function.
+std::vector<ImportCall> HostImportCalls(const char *function = nullptr);
+// Reads "NAME=ERROR" or "NAME=ERROR*TIMES" (vxhost --refuse); false when malformed.
+bool ParseRefusal(const char *text, std::string *function, DWORD *error, int *times);

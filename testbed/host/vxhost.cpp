@@ -18,9 +18,13 @@
 #include "vxavs_version.h"
 
 static const char kUsage[] =
-    "usage: vxhost [--plugin PATH] [--five-word-add-action] STEP...\n"
+    "usage: vxhost [--plugin PATH] [--five-word-add-action] [--refuse NAME=ERROR[*TIMES]]... STEP...\n"
     "       vxhost [--plugin PATH] --check\n"
     "       vxhost --version | --help\n"
+    "\n"
+    "--refuse makes the plug-in's calls to the USER32 function NAME fail with GetLastError ERROR, as\n"
+    "Windows refuses them (5: the player runs with higher rights; 1816: its queue is full; 1400: its window\n"
+    "went away): every call, or only the next TIMES calls. Repeatable; applied again at every `load`.\n"
     "\n"
     "Steps (each word is one argument; quote texts that hold blanks):\n"
     "  run ACTION [TEXT...]       runs an action by name or number; \"-\" passes a null address\n"
@@ -117,6 +121,8 @@ static int ActionNumber(const std::string &word) {
     return registered >= 0 ? registered : atoi(word.c_str());
 }
 
+static std::vector<std::string> gRefusals;
+
 static bool LoadAndShake(const std::string &path, AddActionShape shape) {
     if (!HostLoadPlugIn(path.c_str())) {
         printf("host: cannot load %s (error %lu)\n", path.c_str(), GetLastError());
@@ -126,6 +132,17 @@ static bool LoadAndShake(const std::string &path, AddActionShape shape) {
     HostHandshake(shape);
     printf("host: title \"%s\", author \"%s\", description \"%s\"\n", gHost.identity[0], gHost.identity[1],
            gHost.identity[2]);
+    for (const std::string &refusal : gRefusals) {
+        std::string function;
+        DWORD error;
+        int times;
+        ParseRefusal(refusal.c_str(), &function, &error, &times);
+        if (HostRefuseImport(function.c_str(), error, times))
+            printf("host: the plug-in's calls to %s fail with error %lu (%s)\n", function.c_str(), error,
+                   times < 0 ? "every call" : ("the next " + std::to_string(times)).c_str());
+        else
+            printf("host: cannot refuse %s: not a USER32 function the plug-in imports\n", function.c_str());
+    }
     return true;
 }
 
@@ -142,6 +159,16 @@ int main(int argc, char **argv) {
             plugInGiven = true;
         } else if (strcmp(argv[i], "--check") == 0) check = true;
         else if (strcmp(argv[i], "--five-word-add-action") == 0) shape = kAddActionFiveWords;
+        else if (strcmp(argv[i], "--refuse") == 0 && i + 1 < argc) {
+            std::string function;
+            DWORD error;
+            int times;
+            if (!ParseRefusal(argv[++i], &function, &error, &times)) {
+                printf("vxhost: --refuse %s: expected NAME=ERROR or NAME=ERROR*TIMES\n", argv[i]);
+                return 2;
+            }
+            gRefusals.push_back(argv[i]);
+        }
         else if (strcmp(argv[i], "--version") == 0) {
             printf("vxhost %s, the stand-in host of vxavs\n", VXAVS_VERSION);
             return 0;

@@ -21,6 +21,8 @@ CommandTicket RecordCommand(const PlayerCommand &command);
 // The reply is the one set for the player unless the command called back, which answers with what it got.
 int32_t RecordAnswer(const CommandTicket &ticket, bool calledBack, int32_t calledBackReply);
 void RecordDrop(const PlayerDrop &drop);
+// The behaviour waiting for this message, taken unless kept; false when none waits for it.
+bool TakeMessageBehaviour(UINT message, PlayerBehaviour *behaviour);
 
 // One record copied out for the control window; index -1 is the last. False when there is none such.
 size_t RecordedCommandCount();

@@ -11,6 +11,7 @@ static std::vector<PlayerDrop> dropRecords;
 static unsigned dwRecordGeneration;  // bumped by a clear, so a command still being handled is not written into a new list
 static int32_t dwReply;
 static PlayerBehaviour behNext;
+static PlayerBehaviour behOnMessage;  // waits for its trigger message; kReplyAtOnce when none
 
 void ResetPlayerRecords(int32_t reply) {
     std::lock_guard<std::mutex> hold(lockPlayer);
@@ -19,6 +20,7 @@ void ResetPlayerRecords(int32_t reply) {
     ++dwRecordGeneration;
     dwReply = reply;
     behNext = PlayerBehaviour();
+    behOnMessage = PlayerBehaviour();
 }
 
 CommandTicket RecordCommand(const PlayerCommand &command) {
@@ -96,7 +98,15 @@ void PlayerSetReply(int32_t reply) {
 
 void PlayerSetBehaviour(const PlayerBehaviour &behaviour) {
     std::lock_guard<std::mutex> hold(lockPlayer);
-    behNext = behaviour;
+    (behaviour.onMessage ? behOnMessage : behNext) = behaviour;
+}
+
+bool TakeMessageBehaviour(UINT message, PlayerBehaviour *behaviour) {
+    std::lock_guard<std::mutex> hold(lockPlayer);
+    if (behOnMessage.kind == kReplyAtOnce || behOnMessage.trigger != message) return false;
+    *behaviour = behOnMessage;
+    if (!behOnMessage.keep) behOnMessage = PlayerBehaviour();
+    return true;
 }
 
 bool WaitForPlayerDrops(size_t count, DWORD timeoutMs) {

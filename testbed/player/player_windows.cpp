@@ -13,6 +13,8 @@
 enum WindowRole { kRoleNone, kRoleControl, kRoleMain, kRoleFrame, kRolePane, kRoleInner, kRoleDecoy };
 
 static const char kControlClass[] = "vxplayer control";
+static HWND MakeWindow(WindowRole role, const std::string &className, const std::string &title, DWORD style,
+                       DWORD exStyle, int x, int y, int width, int height, HWND parent);
 static const UINT_PTR kLifetimeTimer = 1;
 
 // All owned by the thread that ran CreatePlayerWindows.
@@ -61,42 +63,66 @@ static void StayBusy(DWORD ms) {
     }
 }
 
-static LRESULT HandleCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    CommandTicket ticket =
-        RecordCommand({window, message, static_cast<uint32_t>(wParam), static_cast<uint32_t>(lParam), 0, false});
-    const PlayerBehaviour &behaviour = ticket.behaviour;
-
-    bool calledBack = false;
-    LRESULT calledBackResult = 0;
+// Carries out a behaviour on receiving a message, before the message is answered; `what` names the
+// message in the log. True and the result when it called back.
+static bool Behave(const PlayerBehaviour &behaviour, HWND window, const char *what, LRESULT *calledBackResult) {
     switch (behaviour.kind) {
     case kHang:
-        PlayerLog("%s received, hanging %lu ms without handling messages", CommandName(message),
-            static_cast<unsigned long>(behaviour.ms));
+        PlayerLog("%s received, hanging %lu ms without handling messages", what, static_cast<unsigned long>(behaviour.ms));
         Sleep(behaviour.ms);
+        PlayerLog("awake after hanging %lu ms", static_cast<unsigned long>(behaviour.ms));
         break;
     case kBusy:
-        PlayerLog("%s received, busy %lu ms while handling messages", CommandName(message),
-            static_cast<unsigned long>(behaviour.ms));
+        PlayerLog("%s received, busy %lu ms while handling messages", what, static_cast<unsigned long>(behaviour.ms));
         StayBusy(behaviour.ms);
         break;
     case kCallBack:
-        PlayerLog("%s received, calling back window %lu with message 0x%X wParam %lu", CommandName(message),
+        PlayerLog("%s received, calling back window %lu with message 0x%X wParam %lu", what,
             static_cast<unsigned long>(reinterpret_cast<uintptr_t>(behaviour.target)), behaviour.message,
             static_cast<unsigned long>(behaviour.wParam));
         // A window that is gone answers 0, as SendMessageA reports it.
-        calledBackResult = SendMessageA(behaviour.target, behaviour.message, behaviour.wParam, 0);
-        calledBack = true;
+        *calledBackResult = SendMessageA(behaviour.target, behaviour.message, behaviour.wParam, 0);
+        return true;
+    case kDestroyThenHang:
+        PlayerLog("%s received, destroying window %lu, then hanging %lu ms before answering", what,
+            static_cast<unsigned long>(reinterpret_cast<uintptr_t>(window)), static_cast<unsigned long>(behaviour.ms));
+        DestroyWindow(window);
+        Sleep(behaviour.ms);
         break;
     case kReplyAtOnce:
         break;
     }
+    return false;
+}
 
+static LRESULT HandleCommand(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    CommandTicket ticket =
+        RecordCommand({window, message, static_cast<uint32_t>(wParam), static_cast<uint32_t>(lParam), 0, false});
+    LRESULT calledBackResult = 0;
+    bool calledBack = Behave(ticket.behaviour, window, CommandName(message), &calledBackResult);
     int32_t reply = RecordAnswer(ticket, calledBack, static_cast<int32_t>(calledBackResult));
     PlayerLog("%s wParam %lu (0x%08lX) lParam %lu (0x%08lX), answered %ld (0x%08lX)", CommandName(message),
         static_cast<unsigned long>(wParam), static_cast<unsigned long>(wParam), static_cast<unsigned long>(lParam),
         static_cast<unsigned long>(lParam), static_cast<long>(reply),
         static_cast<unsigned long>(static_cast<uint32_t>(reply)));
     return static_cast<LRESULT>(reply);
+}
+
+// A visualizer that closes its window, or closes and makes it again: whatever is still inside the old
+// frame goes with it; the new one is empty.
+static LRESULT DestroyFrame(bool makeNew) {
+    HWND old = wndPlayer.frame;
+    if (old != nullptr && IsWindow(old)) DestroyWindow(old);
+    wndPlayer.frame = nullptr;
+    if (wndPlayer.pane != nullptr && !IsWindow(wndPlayer.pane)) wndPlayer.pane = nullptr;
+    if (makeNew)
+        wndPlayer.frame = MakeWindow(kRoleFrame, optPlayer.frameClass, optPlayer.frameTitle,
+                                     WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | (optPlayer.visible ? WS_VISIBLE : 0), 0,
+                                     optPlayer.frameX, optPlayer.frameY, optPlayer.frameWidth, optPlayer.frameHeight,
+                                     nullptr);
+    PlayerLog("frame %lu destroyed%s%lu", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(old)),
+        makeNew ? ", new frame " : "", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(wndPlayer.frame)));
+    return wndPlayer.frame != nullptr ? reinterpret_cast<LRESULT>(wndPlayer.frame) : 1;
 }
 
 // The receiver owns a posted drop block: it is read here and released with DragFinish.
@@ -211,6 +237,15 @@ static LRESULT HandleControl(HWND window, UINT message, WPARAM wParam, LPARAM lP
         default: return 0;
         }
     }
+    case kControlHangNow:
+        // The asker is let go first: it learns that the thread is about to sleep, not that it woke.
+        ReplyMessage(1);
+        PlayerLog("hanging %lu ms now without handling messages", static_cast<unsigned long>(wParam));
+        Sleep(static_cast<DWORD>(wParam));
+        PlayerLog("awake after hanging %lu ms", static_cast<unsigned long>(wParam));
+        return 1;
+    case kControlDestroyFrame:
+        return DestroyFrame(wParam != 0);
     case WM_COPYDATA: {
         const COPYDATASTRUCT *data = reinterpret_cast<const COPYDATASTRUCT *>(lParam);
         if (data == nullptr || data->dwData != kControlSetBehaviour || data->cbData < sizeof(PlayerBehaviourData) ||
@@ -218,7 +253,7 @@ static LRESULT HandleControl(HWND window, UINT message, WPARAM wParam, LPARAM lP
             return 0;
         PlayerBehaviourData wire;
         memcpy(&wire, data->lpData, sizeof wire);
-        if (wire.kind > kCallBack) return 0;
+        if (wire.kind > kDestroyThenHang) return 0;
         PlayerBehaviour behaviour;
         behaviour.kind = static_cast<CommandBehaviourKind>(wire.kind);
         behaviour.ms = wire.ms;
@@ -226,11 +261,15 @@ static LRESULT HandleControl(HWND window, UINT message, WPARAM wParam, LPARAM lP
         behaviour.message = wire.message;
         behaviour.wParam = wire.wParam;
         behaviour.keep = wire.keep != 0;
+        behaviour.onMessage = wire.onMessage != 0;
+        behaviour.trigger = wire.trigger;
         PlayerSetBehaviour(behaviour);
-        static const char *const kinds[] = {"reply at once", "hang", "busy", "call back"};
-        PlayerLog("next command: %s, %lu ms, target %lu, message 0x%X, wParam %lu%s", kinds[wire.kind],
+        static const char *const kinds[] = {"reply at once", "hang", "busy", "call back", "destroy, then hang"};
+        char on[64] = "next command";
+        if (behaviour.onMessage) snprintf(on, sizeof on, "next message 0x%X", behaviour.trigger);
+        PlayerLog("%s: %s, %lu ms, target %lu, message 0x%X, wParam %lu%s", on, kinds[wire.kind],
             static_cast<unsigned long>(wire.ms), static_cast<unsigned long>(wire.target), wire.message,
-            static_cast<unsigned long>(wire.wParam), behaviour.keep ? ", kept for every command" : "");
+            static_cast<unsigned long>(wire.wParam), behaviour.keep ? ", kept for every one" : "");
         return 1;
     }
     case WM_TIMER:
@@ -250,6 +289,15 @@ static LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM wPara
         SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
     WindowRole role = static_cast<WindowRole>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    PlayerBehaviour behaviour;
+    if (role != kRoleControl && role != kRoleNone && TakeMessageBehaviour(message, &behaviour)) {
+        char what[64];
+        snprintf(what, sizeof what, "message 0x%X to window %lu", message,
+                 static_cast<unsigned long>(reinterpret_cast<uintptr_t>(window)));
+        LRESULT calledBackResult = 0;
+        Behave(behaviour, window, what, &calledBackResult);
+        if (!IsWindow(window)) return 0;  // destroyed by the behaviour: nothing left to handle it
+    }
     switch (role) {
     case kRoleControl:
         return HandleControl(window, message, wParam, lParam);

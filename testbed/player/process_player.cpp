@@ -349,7 +349,8 @@ bool PlayerProcessSetReply(int32_t reply) {
 bool PlayerProcessSetBehaviour(const PlayerBehaviour &behaviour) {
     PlayerBehaviourData wire = {static_cast<uint32_t>(behaviour.kind), behaviour.ms,
                                 static_cast<uint32_t>(reinterpret_cast<uintptr_t>(behaviour.target)),
-                                behaviour.message, behaviour.wParam, behaviour.keep ? 1u : 0u};
+                                behaviour.message, behaviour.wParam, behaviour.keep ? 1u : 0u,
+                                behaviour.onMessage ? 1u : 0u, behaviour.trigger};
     COPYDATASTRUCT data = {kControlSetBehaviour, sizeof wire, &wire};
     LRESULT done;
     return AskPlayer(WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), &done) && done == 1;
@@ -358,6 +359,18 @@ bool PlayerProcessSetBehaviour(const PlayerBehaviour &behaviour) {
 bool PlayerProcessClearRecords() {
     LRESULT done;
     return AskPlayer(kControlClearRecords, 0, 0, &done) && done == 1;
+}
+
+bool PlayerProcessHangNow(DWORD ms) {
+    LRESULT done;
+    return AskPlayer(kControlHangNow, ms, 0, &done) && done == 1;
+}
+
+bool PlayerProcessDestroyFrame(bool makeNew) {
+    LRESULT frame;
+    if (!AskPlayer(kControlDestroyFrame, makeNew ? 1 : 0, 0, &frame)) return false;
+    wndProcess.frame = frame != 1 ? reinterpret_cast<HWND>(frame) : nullptr;
+    return (wndProcess.frame != nullptr) == makeNew;
 }
 
 bool WaitForPlayerProcessDrops(int count, DWORD timeoutMs) {

@@ -82,13 +82,16 @@ struct PlayerDrop {
     bool goneAfterFinish;      // GlobalSize reported 0 after DragFinish
 };
 
-// How the main window handles the next WM_COMMAND or WM_USER. It falls back to kReplyAtOnce after
-// that one message unless `keep` is set.
+// How the main window handles the next WM_COMMAND or WM_USER, or, onMessage, how any window of
+// the player but its control window handles the next message of that number before handling it as
+// usual. It falls back to kReplyAtOnce after that one message unless `keep` is set. A command
+// behaviour and a trigger behaviour are held apart: setting one leaves the other pending.
 enum CommandBehaviourKind {
     kReplyAtOnce,
     kHang,      // Sleep(ms) without touching the message queue, then reply
     kBusy,      // keep pumping messages for ms, then reply
     kCallBack,  // SendMessageA(target, message, wParam, 0) and reply with what it returned
+    kDestroyThenHang,  // DestroyWindow on the receiving window, then as kHang: it replies late, from a dead window
 };
 
 struct PlayerBehaviour {
@@ -98,6 +101,8 @@ struct PlayerBehaviour {
     UINT message = 0;
     uint32_t wParam = 0;
     bool keep = false;
+    bool onMessage = false;  // false: the next command; true: the next message numbered `trigger`
+    UINT trigger = 0;
 };
 
 // ---- The player itself, on the calling thread (vxplayer.exe runs it on its main thread).
@@ -132,6 +137,12 @@ std::vector<PlayerDrop> PlayerDrops();
 void PlayerClearRecords();
 void PlayerSetReply(int32_t reply);
 void PlayerSetBehaviour(const PlayerBehaviour &behaviour);
+// The player's thread hangs for ms from now: it returns once the thread is asleep.
+bool PlayerHangNow(DWORD ms);
+// The visualizer frame is destroyed (with whatever is still inside it), and with makeNew a new empty
+// frame of the same names is made, as a visualizer that closes or recreates its window. The windows
+// reported afterwards show the new frame, or none.
+bool PlayerDestroyFrame(bool makeNew);
 // Waits until at least `count` drops were recorded; false on timeout.
 bool WaitForPlayerDrops(size_t count, DWORD timeoutMs);
 
@@ -168,6 +179,8 @@ bool PlayerProcessDrop(int index, PlayerDrop *drop);  // index -1: the last one
 bool PlayerProcessSetReply(int32_t reply);
 bool PlayerProcessSetBehaviour(const PlayerBehaviour &behaviour);
 bool PlayerProcessClearRecords();
+bool PlayerProcessHangNow(DWORD ms);               // as PlayerHangNow
+bool PlayerProcessDestroyFrame(bool makeNew);      // as PlayerDestroyFrame; PlayerProcessWindows follows
 bool WaitForPlayerProcessDrops(int count, DWORD timeoutMs);
 
 // The control protocol, for anyone talking to a player's control window directly.
@@ -180,9 +193,11 @@ enum PlayerControlRequest {
     kControlClearRecords,          // -> 1
     kControlDropField,             // wParam index (-1 last), lParam 0 window 1 handle 2 read 3 blockSize 4 fileCount
                                    //   5 point x 6 point y 7 pointResult 8 goneAfterFinish
+    kControlHangNow,               // wParam ms -> 1, answered before the thread goes to sleep
+    kControlDestroyFrame,          // wParam 1: make a new empty frame -> the new frame, or 1 when none made
 };
 // WM_COPYDATA with this dwData carries a PlayerBehaviourData and sets the behaviour.
 const ULONG_PTR kControlSetBehaviour = 0x76786231;  // "vxb1"
 struct PlayerBehaviourData {
-    uint32_t kind, ms, target, message, wParam, keep;
+    uint32_t kind, ms, target, message, wParam, keep, onMessage, trigger;
 };

@@ -70,6 +70,27 @@ void StopPlayerThread() {
     hPlayerThread = nullptr;
 }
 
+// Asks the player thread's control window, answering calls to this thread meanwhile; false when the
+// player does not answer within 10 s.
+static bool AskPlayerThread(UINT request, WPARAM wParam, LRESULT *answer) {
+    HWND control = PlayerWindowsMade().control;
+    if (hPlayerThread == nullptr || !IsWindow(control)) return false;
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutA(control, request, wParam, 0, SMTO_NORMAL, 10000, &result)) return false;
+    *answer = static_cast<LRESULT>(result);
+    return true;
+}
+
+bool PlayerHangNow(DWORD ms) {
+    LRESULT done = 0;
+    return AskPlayerThread(kControlHangNow, ms, &done) && done == 1;
+}
+
+bool PlayerDestroyFrame(bool makeNew) {
+    LRESULT frame = 0;
+    return AskPlayerThread(kControlDestroyFrame, makeNew ? 1 : 0, &frame) && (frame != 1) == makeNew;
+}
+
 PlayerWindows PlayerThreadWindows() { return PlayerWindowsMade(); }
 HWND PlayerMainWindow() {
     const PlayerWindows &windows = PlayerWindowsMade();

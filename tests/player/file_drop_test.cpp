@@ -193,7 +193,7 @@ TEST_F(DropTest, TheSecondParameterChangesNothing) {
     EXPECT_TRUE(gHost.variableWrites.empty());
 }
 
-TEST_F(DropTest, ARelativeNameIsTestedHereAndPostedAsItStands) {
+TEST_F(DropTest, ARelativeNameIsTestedHereAndPostedAsItsFullName) {
     char previous[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, previous);
     SetCurrentDirectoryA(folder.c_str());
@@ -202,7 +202,7 @@ TEST_F(DropTest, ARelativeNameIsTestedHereAndPostedAsItStands) {
     SetCurrentDirectoryA(previous);
     EXPECT_TRUE(gHost.variableWrites.empty());
     ASSERT_EQ(PlayerDrops().size(), 1u);
-    EXPECT_EQ(PlayerDrops()[0].name, "track one.mp3");
+    EXPECT_EQ(PlayerDrops()[0].name, file);
 }
 
 // The player in a program of its own, as the real one is. Wine does not carry a posted block's bytes

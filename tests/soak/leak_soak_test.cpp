@@ -367,8 +367,13 @@ protected:
             if (step % 4 == 0) {
                 int width = 300 + step % 97, height = 200 + step % 53;
                 SetWindowPos(pages[page], nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+                // Applied by the player's thread when it gets to it.
                 RECT box = {};
-                GetWindowRect(inner, &box);
+                for (DWORD start = GetTickCount(); GetTickCount() - start < 5000; Sleep(5)) {
+                    PumpMessages();
+                    GetWindowRect(inner, &box);
+                    if (box.right - box.left == width && box.bottom - box.top == height) break;
+                }
                 Check(box.right - box.left == width && box.bottom - box.top == height, step,
                       "the inner window did not follow a resize");
             }

@@ -1,0 +1,54 @@
+// vxavs tests: a player command that Windows refuses reads as the failure it is, never as the answer
+// "0". The stand-in player runs in a process of its own.
+
+#include "plugin_fixture.h"
+#include "standin_player.h"
+
+class CommandOutcomeTest : public PlugInTest {
+protected:
+    void SetUp() override {
+        PlugInTest::SetUp();
+        PlayerProcessOptions processOptions;
+        processOptions.lifetimeSeconds = 120;
+        ASSERT_TRUE(StartPlayerProcess(PlayerOptions(), processOptions));
+        // Not 0, so that a refusal read as an answer shows.
+        ASSERT_TRUE(PlayerProcessSetReply(1234));
+    }
+    void TearDown() override {
+        PlugInTest::TearDown();
+        StopPlayerProcess();
+    }
+};
+
+TEST_F(CommandOutcomeTest, ARefusedSendIsReportedNotReadAsAnAnswer) {
+    struct Case {
+        const char *what;
+        DWORD error;
+        int times;
+        const char *expected;
+        int received;  // commands the player got
+    };
+    const Case cases[] = {
+        {"the player runs with higher rights", 5, -1, "ERROR7", 0},
+        {"a refusal no code describes", ERROR_INVALID_PARAMETER, -1, "ERROR7", 0},
+        {"the player's queue is full", 1816, -1, "ERROR5", 0},
+        {"the window went away after the lookup", 1400, 1, "1234", 1},
+    };
+    HWND main = PlayerProcessWindows().mains.at(0);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(PlayerProcessClearRecords());
+        HostClearRecords();
+        ASSERT_TRUE(HostRefuseImport("SendMessageCallbackA", c.error, c.times));
+        Run(3, {"WM_COMMAND", "40045", "0"});
+        EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"(null)", c.expected}));
+        EXPECT_EQ(PlayerProcessCommandCount(), c.received);
+        std::vector<ImportCall> sends = HostImportCalls("SendMessageCallbackA");
+        ASSERT_EQ(sends.size(), static_cast<size_t>(c.received + 1)) << "a refusal is tried again only after 1400";
+        for (const ImportCall &send : sends) {
+            EXPECT_EQ(send.words[0], reinterpret_cast<uintptr_t>(main));
+            EXPECT_EQ(send.words[2], 40045u);
+        }
+        HostClearRefusals();
+    }
+}

@@ -1,0 +1,230 @@
+// vxavs tests: a file drop that Windows refuses reads as the failure it is, and the name posted is the
+// full name of the file tested. The player runs on a thread, where posted blocks can be read back.
+
+#include <cstring>
+
+#include "plugin_fixture.h"
+#include "standin_player.h"
+
+static const DWORD kAccessDenied = 5, kInvalidWindow = 1400, kQueueFull = 1816;
+
+class DropOutcomeTest : public PlugInTest {
+protected:
+    void SetUp() override {
+        PlugInTest::SetUp();
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        folder = std::string(temp) + "vxavs outcome " + std::to_string(GetCurrentProcessId());
+        CreateDirectoryA(folder.c_str(), nullptr);
+        file = folder + "\\track one.mp3";
+        ASSERT_TRUE(MakeFile(file));
+        GetCurrentDirectoryA(MAX_PATH, previousFolder);
+    }
+    void TearDown() override {
+        SetCurrentDirectoryA(previousFolder);
+        StopPlayerThread();
+        PlugInTest::TearDown();
+        for (const std::string &made : filesMade) DeleteFileW(LongName(made).c_str());
+        RemoveDirectoryA(folder.c_str());
+    }
+
+    // Names of any length: the \\?\ form passes the MAX_PATH limit of the test's own calls.
+    static std::wstring LongName(const std::string &name) {
+        std::wstring wide(name.begin(), name.end());
+        return L"\\\\?\\" + wide;
+    }
+    bool MakeFile(const std::string &name) {
+        HANDLE handle = CreateFileW(LongName(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) return false;
+        CloseHandle(handle);
+        filesMade.push_back(name);
+        return true;
+    }
+
+    // Runs the drop and, when nothing was written, waits for the player to receive it.
+    void Drop(const std::string &name) {
+        size_t before = PlayerDrops().size();
+        Run(1, {name.c_str(), ""});
+        if (!HostVariableWritten("vxAVSDrop")) WaitForPlayerDrops(before + 1, 5000);
+    }
+
+    std::string folder, file;
+    std::vector<std::string> filesMade;
+    char previousFolder[MAX_PATH];
+};
+
+TEST_F(DropOutcomeTest, ARefusedPostIsReportedAndItsBlockFreed) {
+    struct Case {
+        const char *what;
+        DWORD error;
+        const char *expected;
+    };
+    const Case cases[] = {
+        {"the player runs with higher rights", kAccessDenied, "ERROR7"},
+        {"a refusal no code describes", ERROR_INVALID_PARAMETER, "ERROR7"},
+        {"the player's queue is full", kQueueFull, "ERROR3"},
+    };
+    ASSERT_TRUE(StartPlayerThread(PlayerOptions()));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        HostClearRecords();
+        ASSERT_TRUE(HostRefuseImport("PostMessageA", c.error));
+        Drop(file);
+        EXPECT_EQ(ResultWrites(), std::vector<std::string>{c.expected});
+        std::vector<ImportCall> posts = HostImportCalls("PostMessageA");
+        ASSERT_FALSE(posts.empty());
+        for (const ImportCall &post : posts) {
+            EXPECT_TRUE(post.refused);
+            EXPECT_EQ(post.words[0], reinterpret_cast<uintptr_t>(PlayerInnerWindow()));
+            EXPECT_EQ(post.words[1], static_cast<DWORD>(WM_DROPFILES));
+            // Not the receiver's: the plug-in keeps no block it could not hand over.
+            EXPECT_EQ(GlobalSize(reinterpret_cast<HGLOBAL>(post.words[2])), 0u) << "the block was not freed";
+        }
+        HostClearRefusals();
+    }
+    EXPECT_TRUE(PlayerDrops().empty());
+}
+
+TEST_F(DropOutcomeTest, AWindowGoneAfterTheLookupIsLookedUpAgain) {
+    struct Case {
+        const char *what;
+        const char *frameTitle;  // the frame renamed to this before the drop: no longer found
+        const char *decoyTitle;  // the empty decoy frame renamed to this
+        const char *expected;    // nullptr: delivered to the inner window on the second try
+    };
+    const Case cases[] = {
+        {"found again", "avs", "not avs", nullptr},
+        {"no frame any more", "closed", "not avs", "ERROR1"},
+        {"a frame without inner window found instead", "closed", "avs", "ERROR6"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        PlayerOptions options;
+        options.decoyFrameTitles = {"not avs"};
+        options.drops = kDropsRead;
+        ASSERT_TRUE(StartPlayerThread(options));
+        // A first drop has the plug-in keep the inner window; the second uses it without a search.
+        HostClearRecords();
+        Drop(file);
+        ASSERT_EQ(PlayerDrops().size(), 1u) << "first drop: \"" << HostVariable("vxAVSDrop") << "\"";
+        SetWindowTextA(PlayerFrame(), c.frameTitle);
+        SetWindowTextA(PlayerThreadWindows().decoyFrames[0], c.decoyTitle);
+        HostClearRecords();
+        ASSERT_TRUE(HostRefuseImport("PostMessageA", kInvalidWindow, 1));
+        Drop(file);
+        std::vector<PlayerDrop> drops = PlayerDrops();
+        if (c.expected == nullptr) {
+            EXPECT_TRUE(gHost.variableWrites.empty());
+            EXPECT_EQ(drops.size(), 2u);
+            if (drops.size() == 2) {
+                EXPECT_EQ(drops[1].window, PlayerInnerWindow());
+                EXPECT_EQ(drops[1].name, file);
+            }
+            EXPECT_EQ(HostImportCalls("PostMessageA").size(), 2u);
+        } else {
+            EXPECT_EQ(ResultWrites(), std::vector<std::string>{c.expected});
+            EXPECT_EQ(drops.size(), 1u);
+            std::vector<ImportCall> posts = HostImportCalls("PostMessageA");
+            ASSERT_EQ(posts.size(), 1u);
+            EXPECT_EQ(GlobalSize(reinterpret_cast<HGLOBAL>(posts[0].words[2])), 0u) << "the block was not freed";
+        }
+        HostClearRefusals();
+        StopPlayerThread();
+    }
+}
+
+TEST_F(DropOutcomeTest, AWindowThatKeepsGoingAwayIsNeverReportedAsDropped) {
+    ASSERT_TRUE(StartPlayerThread(PlayerOptions()));
+    ASSERT_TRUE(HostRefuseImport("PostMessageA", kInvalidWindow));
+    Run(1, {file.c_str(), ""});
+    ASSERT_EQ(gHost.variableWrites.size(), 1u);
+    EXPECT_EQ(gHost.variableWrites[0].value.compare(0, 5, "ERROR"), 0) << gHost.variableWrites[0].value;
+    for (const ImportCall &post : HostImportCalls("PostMessageA"))
+        EXPECT_EQ(GlobalSize(reinterpret_cast<HGLOBAL>(post.words[2])), 0u);
+}
+
+TEST_F(DropOutcomeTest, ARelativeNameIsPostedAsTheFullNameOfTheFileTested) {
+    std::string drive = folder.substr(0, 2);
+    ASSERT_EQ(drive[1], ':');
+    struct Case {
+        std::string name;
+    };
+    const Case cases[] = {
+        {"track one.mp3"},
+        {".\\track one.mp3"},
+        {"..\\" + folder.substr(folder.find_last_of('\\') + 1) + "\\track one.mp3"},
+        {folder.substr(2) + "\\track one.mp3"},  // rooted on the current drive
+        {drive + "track one.mp3"},              // the current folder of that drive
+    };
+    SetCurrentDirectoryA(folder.c_str());
+    PlayerOptions options;
+    options.drops = kDropsRead;
+    ASSERT_TRUE(StartPlayerThread(options));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        HostClearRecords();
+        PlayerClearRecords();
+        Drop(c.name);
+        EXPECT_TRUE(gHost.variableWrites.empty());
+        std::vector<PlayerDrop> drops = PlayerDrops();
+        ASSERT_EQ(drops.size(), 1u);
+        EXPECT_EQ(drops[0].name, file);
+        EXPECT_EQ(drops[0].blockSize, file.size() + 22);
+    }
+}
+
+TEST_F(DropOutcomeTest, NamesWhoseFullFormReachesMaxPathAreNoFile) {
+    // Lengths of the full name: the last that fits a MAX_PATH buffer with its terminator, and past it.
+    std::string prefix = folder + "\\";
+    struct Case {
+        size_t fullLength;
+        bool relative;
+        const char *expected;  // nullptr: posted
+    };
+    const Case cases[] = {
+        {259, false, nullptr},
+        {259, true, nullptr},
+        {260, false, "ERROR2"},
+        {260, true, "ERROR2"},
+        {261, true, "ERROR2"},
+    };
+    SetCurrentDirectoryA(folder.c_str());
+    PlayerOptions options;
+    options.drops = kDropsRead;
+    ASSERT_TRUE(StartPlayerThread(options));
+    for (const Case &c : cases) {
+        std::string full = prefix + std::string(c.fullLength - prefix.size() - 4, 'n') + ".mp3";
+        ASSERT_EQ(full.size(), c.fullLength);
+        ASSERT_TRUE(MakeFile(full)) << "cannot make a file of " << c.fullLength << " characters";
+        std::string name = c.relative ? full.substr(prefix.size()) : full;
+        SCOPED_TRACE(std::to_string(c.fullLength) + (c.relative ? " characters in full, given relative" : " characters"));
+        HostClearRecords();
+        PlayerClearRecords();
+        Drop(name);
+        if (c.expected == nullptr) {
+            EXPECT_TRUE(gHost.variableWrites.empty());
+            ASSERT_EQ(PlayerDrops().size(), 1u);
+            EXPECT_EQ(PlayerDrops()[0].name, full);
+        } else {
+            EXPECT_EQ(ResultWrites(), std::vector<std::string>{c.expected});
+            EXPECT_TRUE(PlayerDrops().empty());
+        }
+    }
+}
+
+TEST_F(DropOutcomeTest, AHungVisualizerGetsTheDropWhenItWakes) {
+    // A post never waits: the drop neither waits for the visualizer nor is refused for its hang. The
+    // player runs in a process of its own here: a window title read inside one process would wait for
+    // the sleeping thread, which the real player's, in its own process, never makes us do.
+    PlayerProcessOptions processOptions;
+    processOptions.lifetimeSeconds = 60;
+    ASSERT_TRUE(StartPlayerProcess(PlayerOptions(), processOptions));
+    ASSERT_TRUE(PlayerProcessHangNow(8000));
+    DWORD start = GetTickCount();
+    Run(1, {file.c_str(), ""});
+    EXPECT_LT(GetTickCount() - start, 2000u);
+    EXPECT_TRUE(gHost.variableWrites.empty());
+    EXPECT_FALSE(WaitForPlayerProcessLine("drop into window", 0)) << "the visualizer was not asleep";
+    EXPECT_TRUE(WaitForPlayerProcessLine("drop into window", 30000));
+    StopPlayerProcess();
+}

@@ -1,0 +1,120 @@
+// vxavs tests: host windows to embed the visualizer into, the stand-in player in a process of its own,
+// and the placements the inner window must reach. Moves of the player's window are applied by its own
+// thread when it gets to them, so placements are waited for (bounded), then checked exactly.
+#pragma once
+
+#include "plugin_fixture.h"
+#include "standin_player.h"
+
+inline SIZE OuterSize(HWND window) {
+    RECT box = {};
+    GetWindowRect(window, &box);
+    return SIZE{box.right - box.left, box.bottom - box.top};
+}
+
+// Where a window sits: its parent, its origin in the parent's client area, its outer size.
+struct Placement {
+    HWND parent;
+    POINT origin;
+    SIZE size;
+};
+inline bool operator==(const Placement &a, const Placement &b) {
+    return a.parent == b.parent && a.origin.x == b.origin.x && a.origin.y == b.origin.y && a.size.cx == b.size.cx &&
+           a.size.cy == b.size.cy;
+}
+inline std::ostream &operator<<(std::ostream &out, const Placement &p) {
+    return out << "in " << p.parent << " at " << p.origin.x << "," << p.origin.y << ", " << p.size.cx << " x "
+               << p.size.cy;
+}
+
+inline Placement PlacementOf(HWND window) {
+    Placement placement = {GetParent(window), {0, 0}, OuterSize(window)};
+    RECT box = {};
+    GetWindowRect(window, &box);
+    placement.origin = POINT{box.left, box.top};
+    ScreenToClient(placement.parent, &placement.origin);
+    return placement;
+}
+
+// Embedded: from the host window's client origin, with the host window's outer size.
+inline Placement EmbeddedPlacement(HWND host) { return Placement{host, {0, 0}, OuterSize(host)}; }
+// In the frame: at 11,20, the frame's outer width less 19 and height less 34.
+inline Placement FramePlacement(HWND frame) {
+    SIZE outer = OuterSize(frame);
+    return Placement{frame, {11, 20}, {outer.cx - 19, outer.cy - 34}};
+}
+
+// Handles this thread's messages until the window is placed so, or the time is up; its placement then.
+inline Placement WaitForPlacement(HWND window, const Placement &expected, DWORD timeoutMs = 10000) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        Placement now = PlacementOf(window);
+        if (now == expected || GetTickCount() - start >= timeoutMs) return now;
+        HostPumpMessages(20);
+    }
+}
+
+// Host windows of the tests record the messages the plug-in must pass on.
+struct HostMessage {
+    HWND window;
+    UINT message;
+    WPARAM wParam;
+};
+extern std::vector<HostMessage> gHostMessages;
+
+class EmbedFixture : public PlugInTest {
+protected:
+    static LRESULT CALLBACK HostProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_SIZE || message == WM_CHAR || message == WM_USER + 206)
+            gHostMessages.push_back({window, message, wParam});
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    static LRESULT CALLBACK HostProcW(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+        if (message == WM_SIZE || message == WM_CHAR || message == WM_USER + 206)
+            gHostMessages.push_back({window, message, wParam});
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    static void SetUpTestSuite() {
+        WNDCLASSA ansi = {};
+        ansi.lpfnWndProc = HostProcA;
+        ansi.hInstance = GetModuleHandleA(nullptr);
+        ansi.lpszClassName = "vxavs outcome host";
+        RegisterClassA(&ansi);
+        WNDCLASSW wide = {};
+        wide.lpfnWndProc = HostProcW;
+        wide.hInstance = GetModuleHandleA(nullptr);
+        wide.lpszClassName = L"vxavs outcome host W";
+        RegisterClassW(&wide);
+    }
+    void SetUp() override {
+        PlugInTest::SetUp();
+        PlayerProcessOptions processOptions;
+        processOptions.lifetimeSeconds = 120;
+        ASSERT_TRUE(StartPlayerProcess(PlayerOptions(), processOptions));
+        windows = PlayerProcessWindows();
+        gHostMessages.clear();
+    }
+    void TearDown() override {
+        for (HWND window : hostWindows)
+            if (IsWindow(window)) DestroyWindow(window);
+        PlugInTest::TearDown();
+        StopPlayerProcess();
+    }
+
+    HWND NewHostWindow(const char *objectName, int width, int height, bool unicode = false) {
+        HWND window = unicode ? CreateWindowExW(0, L"vxavs outcome host W", L"", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 500, 80,
+                                                width, height, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr)
+                              : CreateWindowExA(0, "vxavs outcome host", objectName, WS_OVERLAPPEDWINDOW | WS_VISIBLE, 500,
+                                                80, width, height, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+        hostWindows.push_back(window);
+        HostSetObjectWindow(objectName, window);
+        return window;
+    }
+
+    void Embed(const char *objectName, const char *mode = "true") { Run(2, {objectName, mode}); }
+    // The same reading before and after, so that any change of procedure shows.
+    static LONG Procedure(HWND window) { return GetWindowLongA(window, GWL_WNDPROC); }
+
+    PlayerWindows windows;
+    std::vector<HWND> hostWindows;
+};

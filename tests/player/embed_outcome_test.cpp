@@ -1,0 +1,251 @@
+// vxavs tests: embedding is all or nothing. A host answer that is no window of the publication, a
+// refused move, or a frame that is gone reads as a failure, and a release that cannot give the window
+// back keeps it guarded; Unicode host windows keep their text while embedded.
+
+#include "embed_fixture.h"
+
+std::vector<HostMessage> gHostMessages;
+
+class EmbedOutcomeTest : public EmbedFixture {};
+
+// Nothing about the inner window changed: still in its frame, where and as large as it was.
+#define EXPECT_NOTHING_MOVED(before)                                                                     \
+    do {                                                                                                 \
+        HostPumpMessages(300); /* a move the plug-in left for the player's thread would show by now */ \
+        EXPECT_EQ(PlacementOf(windows.inner), before);                                                   \
+    } while (0)
+
+TEST_F(EmbedOutcomeTest, AHostAnswerThatIsNoWindowOfThisProcessIsError4) {
+    HWND gone = NewHostWindow("Gone", 200, 150);
+    DestroyWindow(gone);
+    struct Case {
+        const char *what;
+        std::string answer;
+    };
+    const Case cases[] = {
+        {"out of range, read as -2147483648", "4294967296"},
+        {"a window that was destroyed", std::to_string(reinterpret_cast<uintptr_t>(gone))},
+        {"the player's main window", std::to_string(reinterpret_cast<uintptr_t>(windows.mains.at(0)))},
+        {"the visualizer's own frame", std::to_string(reinterpret_cast<uintptr_t>(windows.frame))},
+    };
+    Placement before = PlacementOf(windows.inner);
+    ASSERT_EQ(before, FramePlacement(windows.frame));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        HostSetObjectAnswer("Panel", c.answer);
+        HostClearRecords();
+        Embed("Panel");
+        EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR4"});
+        EXPECT_NOTHING_MOVED(before);
+        // Nothing is embedded: a release has nothing to do.
+        HostClearRecords();
+        Embed("Panel", "false");
+        EXPECT_TRUE(gHost.variableWrites.empty());
+    }
+}
+
+TEST_F(EmbedOutcomeTest, ARefusedMoveIntoTheHostWindowEmbedsNothing) {
+    struct Case {
+        const char *what;
+        DWORD error;
+        int times;
+        const char *expected;  // nullptr: embedded after all, nothing written
+    };
+    const Case cases[] = {
+        {"the player runs with higher rights", 5, -1, "ERROR7"},
+        {"a refusal no code describes", ERROR_INVALID_PARAMETER, -1, "ERROR7"},
+        {"the player's queue is full", 1816, -1, "ERROR5"},
+        {"the window went away after the lookup, found again", 1400, 1, nullptr},
+    };
+    HWND host = NewHostWindow("Panel", 400, 300);
+    LONG ownProc = Procedure(host);
+    Placement before = PlacementOf(windows.inner);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        HostClearRecords();
+        ASSERT_TRUE(HostRefuseImport("SetParent", c.error, c.times));
+        Embed("Panel");
+        std::vector<ImportCall> calls = HostImportCalls("SetParent");
+        ASSERT_FALSE(calls.empty());
+        EXPECT_EQ(calls[0].words[0], reinterpret_cast<uintptr_t>(windows.inner));
+        EXPECT_EQ(calls[0].words[1], reinterpret_cast<uintptr_t>(host));
+        HostClearRefusals();
+        if (c.expected == nullptr) {
+            EXPECT_TRUE(gHost.variableWrites.empty());
+            EXPECT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+            Embed("Panel", "false");
+            EXPECT_EQ(WaitForPlacement(windows.inner, before), before);
+            EXPECT_EQ(Procedure(host), ownProc);
+            continue;
+        }
+        EXPECT_EQ(ResultWrites(), std::vector<std::string>{c.expected});
+        EXPECT_NOTHING_MOVED(before);
+        EXPECT_EQ(Procedure(host), ownProc) << "subclassed without the window inside";
+        // Nothing follows the host window now.
+        SetWindowPos(host, nullptr, 0, 0, 333, 222, SWP_NOMOVE | SWP_NOZORDER);
+        EXPECT_NOTHING_MOVED(before);
+        SetWindowPos(host, nullptr, 0, 0, 400, 300, SWP_NOMOVE | SWP_NOZORDER);
+        HostClearRecords();
+        Embed("Panel", "false");
+        EXPECT_TRUE(gHost.variableWrites.empty()) << "released what was never embedded";
+    }
+}
+
+// Still embedded and guarded: in the host window, the subclass in place, following its size.
+#define EXPECT_STILL_EMBEDDED(host, ownProc)                                                            \
+    do {                                                                                                \
+        EXPECT_EQ(GetParent(windows.inner), host);                                                      \
+        EXPECT_NE(Procedure(host), ownProc) << "the host window lost its guard";                       \
+        SetWindowPos(host, nullptr, 0, 0, 380, 260, SWP_NOMOVE | SWP_NOZORDER);                         \
+        EXPECT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));   \
+    } while (0)
+
+static void Release(const char *how) {
+    if (std::string(how) == "false") {
+        HostExecAction(2, {"Panel", "false"});
+    } else {
+        gHost.entry.message(2, 0);
+    }
+}
+
+TEST_F(EmbedOutcomeTest, AReleaseWithTheFrameClosedStaysEmbeddedUntilAFrameIsBack) {
+    for (const char *how : {"false", "message 2"}) {
+        SCOPED_TRACE(how);
+        ASSERT_TRUE(StartPlayerProcess(PlayerOptions()));
+        windows = PlayerProcessWindows();
+        HWND host = NewHostWindow("Panel", 400, 300);
+        LONG ownProc = Procedure(host);
+        Embed("Panel");
+        ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+        ASSERT_TRUE(PlayerProcessDestroyFrame(false));
+        ASSERT_TRUE(IsWindow(windows.inner));
+        HostClearRecords();
+        Release(how);
+        EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR1"});
+        EXPECT_STILL_EMBEDDED(host, ownProc);
+
+        // The visualizer opens its window again: the next release finds it.
+        ASSERT_TRUE(PlayerProcessDestroyFrame(true));
+        HWND frame = PlayerProcessWindows().frame;
+        HostClearRecords();
+        Release(how);
+        EXPECT_TRUE(gHost.variableWrites.empty());
+        EXPECT_EQ(WaitForPlacement(windows.inner, FramePlacement(frame)), FramePlacement(frame));
+        EXPECT_EQ(Procedure(host), ownProc);
+        DestroyWindow(host);
+        EXPECT_TRUE(IsWindow(windows.inner));
+    }
+}
+
+TEST_F(EmbedOutcomeTest, AReleaseGoesToTheFrameAsItIsNowWhenTheVisualizerRemadeIt) {
+    HWND host = NewHostWindow("Panel", 400, 300);
+    LONG ownProc = Procedure(host);
+    Embed("Panel");
+    ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+    ASSERT_TRUE(PlayerProcessDestroyFrame(true));
+    HWND frame = PlayerProcessWindows().frame;
+    ASSERT_NE(frame, windows.frame);
+    Embed("Panel", "false");
+    EXPECT_TRUE(gHost.variableWrites.empty());
+    EXPECT_EQ(WaitForPlacement(windows.inner, FramePlacement(frame)), FramePlacement(frame));
+    EXPECT_EQ(Procedure(host), ownProc);
+}
+
+TEST_F(EmbedOutcomeTest, ARefusedReleaseStaysEmbeddedAndCanBeTriedAgain) {
+    struct Case {
+        const char *what;
+        DWORD error;
+        int times;
+        const char *expected;
+    };
+    const Case cases[] = {
+        {"the player runs with higher rights", 5, -1, "ERROR7"},
+        {"the player's queue is full", 1816, -1, "ERROR5"},
+    };
+    HWND host = NewHostWindow("Panel", 400, 300);
+    LONG ownProc = Procedure(host);
+    for (const Case &c : cases) {
+        for (const char *how : {"false", "message 2"}) {
+            SCOPED_TRACE(std::string(c.what) + ", released by " + how);
+            Embed("Panel");
+            ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+            HostClearRecords();
+            ASSERT_TRUE(HostRefuseImport("SetParent", c.error, c.times));
+            Release(how);
+            HostClearRefusals();
+            EXPECT_EQ(ResultWrites(), std::vector<std::string>{c.expected});
+            EXPECT_STILL_EMBEDDED(host, ownProc);
+            HostClearRecords();
+            Release(how);
+            EXPECT_TRUE(gHost.variableWrites.empty());
+            EXPECT_EQ(WaitForPlacement(windows.inner, FramePlacement(windows.frame)), FramePlacement(windows.frame));
+            EXPECT_EQ(Procedure(host), ownProc);
+        }
+    }
+}
+
+TEST_F(EmbedOutcomeTest, AReleaseToAWindowThatWentAwayAfterTheLookupIsTriedAgain) {
+    HWND host = NewHostWindow("Panel", 400, 300);
+    LONG ownProc = Procedure(host);
+    for (const char *how : {"false", "message 2"}) {
+        SCOPED_TRACE(how);
+        Embed("Panel");
+        ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+        HostClearRecords();
+        ASSERT_TRUE(HostRefuseImport("SetParent", 1400, 1));
+        Release(how);
+        EXPECT_EQ(HostImportCalls("SetParent").size(), 2u) << "not tried again";
+        HostClearRefusals();
+        EXPECT_TRUE(gHost.variableWrites.empty());
+        EXPECT_EQ(WaitForPlacement(windows.inner, FramePlacement(windows.frame)), FramePlacement(windows.frame));
+        EXPECT_EQ(Procedure(host), ownProc);
+        if (GetParent(windows.inner) != windows.frame) Release(how);
+    }
+}
+
+TEST_F(EmbedOutcomeTest, ClosingTheHostWindowAfterAFailedReleaseStillGivesTheWindowBack) {
+    HWND host = NewHostWindow("Panel", 400, 300);
+    Embed("Panel");
+    ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+    ASSERT_TRUE(HostRefuseImport("SetParent", 5, 1));
+    Embed("Panel", "false");
+    EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR7"});
+    HostClearRecords();
+    DestroyWindow(host);
+    EXPECT_TRUE(gHost.variableWrites.empty());
+    ASSERT_TRUE(IsWindow(windows.inner)) << "the player's window died with the host window";
+    EXPECT_EQ(WaitForPlacement(windows.inner, FramePlacement(windows.frame)), FramePlacement(windows.frame));
+}
+
+TEST_F(EmbedOutcomeTest, AUnicodeHostWindowKeepsTextOutsideTheAnsiCodePage) {
+    static const wchar_t kText[] = L"\x0416\x4E2D";
+    HWND host = NewHostWindow("Panel", 400, 300, true);
+    ASSERT_TRUE(IsWindowUnicode(host));
+    LONG ownProc = Procedure(host);
+    Embed("Panel");
+    EXPECT_TRUE(gHost.variableWrites.empty());
+    ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+    EXPECT_TRUE(IsWindowUnicode(host));
+
+    ASSERT_TRUE(SendMessageW(host, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(kText)));
+    wchar_t read[16] = {};
+    EXPECT_EQ(SendMessageW(host, WM_GETTEXT, 16, reinterpret_cast<LPARAM>(read)), 2);
+    EXPECT_EQ(std::wstring(read), std::wstring(kText)) << "the text lost its characters on the way";
+    gHostMessages.clear();
+    for (wchar_t c : {kText[0], kText[1]}) SendMessageW(host, WM_CHAR, c, 1);
+    std::vector<WPARAM> chars;
+    for (const HostMessage &m : gHostMessages)
+        if (m.message == WM_CHAR) chars.push_back(m.wParam);
+    EXPECT_EQ(chars, (std::vector<WPARAM>{kText[0], kText[1]}));
+    // Resizes still reach the plug-in through the W procedure.
+    SetWindowPos(host, nullptr, 0, 0, 360, 240, SWP_NOMOVE | SWP_NOZORDER);
+    EXPECT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+
+    Embed("Panel", "false");
+    EXPECT_EQ(WaitForPlacement(windows.inner, FramePlacement(windows.frame)), FramePlacement(windows.frame));
+    EXPECT_EQ(Procedure(host), ownProc);
+    EXPECT_TRUE(IsWindowUnicode(host));
+    read[0] = 0;
+    GetWindowTextW(host, read, 16);
+    EXPECT_EQ(std::wstring(read), std::wstring(kText));
+}

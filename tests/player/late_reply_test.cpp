@@ -1,0 +1,50 @@
+// vxavs tests: a command whose main window the player destroys while handling it, answering late. A
+// program of its own: the plug-in keeps itself loaded afterwards, so reloading no longer resets it.
+
+#include "plugin_fixture.h"
+#include "standin_player.h"
+
+// Wine ignores an exception raised inside a call the system makes back into the program, as a late
+// reply is: faults at the plug-in's former addresses are counted instead.
+static uintptr_t gPlugInStart, gPlugInEnd;
+static volatile LONG gPlugInFaults;
+static LONG CALLBACK CountPlugInFaults(EXCEPTION_POINTERS *info) {
+    uintptr_t at = reinterpret_cast<uintptr_t>(info->ExceptionRecord->ExceptionAddress);
+    if (info->ExceptionRecord->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && at >= gPlugInStart && at < gPlugInEnd)
+        InterlockedIncrement(&gPlugInFaults);
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+TEST_F(PlugInTest, AMainWindowDestroyedDuringTheCommandIsNoAnswerAndTheLateReplyFindsThePlugInLoaded) {
+    const uint8_t *image = reinterpret_cast<const uint8_t *>(gHost.module);
+    gPlugInStart = reinterpret_cast<uintptr_t>(image);
+    gPlugInEnd = gPlugInStart + reinterpret_cast<const IMAGE_NT_HEADERS *>(
+                                    image + reinterpret_cast<const IMAGE_DOS_HEADER *>(image)->e_lfanew)
+                                    ->OptionalHeader.SizeOfImage;
+    void *faultCounter = AddVectoredExceptionHandler(1, CountPlugInFaults);
+    ASSERT_NE(faultCounter, nullptr);
+    PlayerProcessOptions processOptions;
+    processOptions.lifetimeSeconds = 60;
+    ASSERT_TRUE(StartPlayerProcess(PlayerOptions(), processOptions));
+    ASSERT_TRUE(PlayerProcessSetReply(77));
+    PlayerBehaviour behaviour;
+    behaviour.kind = kDestroyThenHang;
+    behaviour.ms = 4000;
+    ASSERT_TRUE(PlayerProcessSetBehaviour(behaviour));
+
+    DWORD start = GetTickCount();
+    Run(3, {"WM_COMMAND", "1", "0"});
+    DWORD elapsed = GetTickCount() - start;
+    EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"(null)", "ERROR5"}));
+    EXPECT_LT(elapsed, 3500u) << "the action waited for the reply of a destroyed window";
+
+    HostUnloadPlugIn();
+    EXPECT_NE(GetModuleHandleA("vxavs.dll"), nullptr) << "unloaded with a reply outstanding";
+    // The reply comes once the player wakes, to a plug-in the host has let go of.
+    ASSERT_TRUE(WaitForPlayerProcessLine(", answered 77", 20000));
+    HostPumpMessages(1500);
+    EXPECT_EQ(gPlugInFaults, 0) << "the late reply ran where the plug-in's code used to be";
+    EXPECT_TRUE(gHost.variableWrites.empty());
+    StopPlayerProcess(2000);
+    RemoveVectoredExceptionHandler(faultCounter);
+}

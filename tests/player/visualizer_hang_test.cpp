@@ -1,0 +1,114 @@
+// vxavs tests: a visualizer whose thread stops answering, before or during an embedding, a release or
+// a resize, never freezes the publication: the action reports "ERROR5" within a few seconds and
+// nothing changes hands.
+
+#include "embed_fixture.h"
+
+std::vector<HostMessage> gHostMessages;
+
+// Far longer than the plug-in may take, so that an action that waits for the player shows.
+static const DWORD kHangMs = 15000;
+static const DWORD kActionBoundMs = 6000;
+
+class VisualizerHangTest : public EmbedFixture {
+protected:
+    // When: "now" hangs the player's thread before the action; "on its next WM_NULL" while the action
+    // asks the window whether it answers.
+    void HangPlayer(bool now) {
+        if (now) {
+            ASSERT_TRUE(PlayerProcessHangNow(kHangMs));
+            return;
+        }
+        PlayerBehaviour behaviour;
+        behaviour.kind = kHang;
+        behaviour.ms = kHangMs;
+        behaviour.onMessage = true;
+        behaviour.trigger = WM_NULL;
+        ASSERT_TRUE(PlayerProcessSetBehaviour(behaviour));
+    }
+    // Once the player has slept (it may never have been made to, by a plug-in that did not ask), as its
+    // lines tell: its control window shares the sleeping thread.
+    void WaitUntilAwake() {
+        if (!WaitForPlayerProcessLine("hanging", 0)) return;
+        DWORD start = GetTickCount();
+        while (!WaitForPlayerProcessLine("awake after hanging", 0) && GetTickCount() - start < kHangMs + 10000)
+            HostPumpMessages(100);
+    }
+    DWORD Timed(const char *mode) {
+        DWORD start = GetTickCount();
+        Embed("Panel", mode);
+        return GetTickCount() - start;
+    }
+};
+
+TEST_F(VisualizerHangTest, EmbeddingIntoAHungVisualizerIsError5AtOnce) {
+    for (bool now : {true, false}) {
+        SCOPED_TRACE(now ? "hung before the action" : "hung on the plug-in's question");
+        ASSERT_TRUE(StartPlayerProcess(PlayerOptions()));
+        windows = PlayerProcessWindows();
+        HWND host = NewHostWindow("Panel", 400, 300);
+        LONG ownProc = Procedure(host);
+        Placement before = PlacementOf(windows.inner);
+        HostClearRecords();
+        HangPlayer(now);
+        DWORD elapsed = Timed("true");
+        EXPECT_LT(elapsed, kActionBoundMs) << "the embedding waited for the hung visualizer";
+        EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR5"});
+        EXPECT_EQ(Procedure(host), ownProc);
+        WaitUntilAwake();
+        EXPECT_EQ(PlacementOf(windows.inner), before) << "the inner window moved";
+        // Awake again, the visualizer embeds as usual.
+        HostClearRecords();
+        Embed("Panel");
+        EXPECT_TRUE(gHost.variableWrites.empty());
+        EXPECT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+        Embed("Panel", "false");
+        EXPECT_EQ(WaitForPlacement(windows.inner, FramePlacement(windows.frame)), FramePlacement(windows.frame));
+    }
+}
+
+TEST_F(VisualizerHangTest, ReleasingFromAHungVisualizerIsError5AtOnceAndStaysEmbedded) {
+    for (bool now : {true, false}) {
+        SCOPED_TRACE(now ? "hung before the action" : "hung on the plug-in's question");
+        ASSERT_TRUE(StartPlayerProcess(PlayerOptions()));
+        windows = PlayerProcessWindows();
+        HWND host = NewHostWindow("Panel", 400, 300);
+        LONG ownProc = Procedure(host);
+        Embed("Panel");
+        ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+        HostClearRecords();
+        HangPlayer(now);
+        DWORD elapsed = Timed("false");
+        EXPECT_LT(elapsed, kActionBoundMs) << "the release waited for the hung visualizer";
+        EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR5"});
+        EXPECT_EQ(GetParent(windows.inner), host);
+        EXPECT_NE(Procedure(host), ownProc) << "the host window lost its guard";
+        WaitUntilAwake();
+        HostClearRecords();
+        Embed("Panel", "false");
+        EXPECT_TRUE(gHost.variableWrites.empty());
+        EXPECT_EQ(WaitForPlacement(windows.inner, FramePlacement(windows.frame)), FramePlacement(windows.frame));
+        EXPECT_EQ(Procedure(host), ownProc);
+    }
+}
+
+TEST_F(VisualizerHangTest, AResizeWhileTheVisualizerHangsReturnsAtOnceAndIsAppliedOnceAwake) {
+    HWND host = NewHostWindow("Panel", 400, 300);
+    Embed("Panel");
+    ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+    ASSERT_TRUE(PlayerProcessHangNow(kHangMs));
+    gHostMessages.clear();
+    DWORD start = GetTickCount();
+    SetWindowPos(host, nullptr, 0, 0, 333, 222, SWP_NOMOVE | SWP_NOZORDER);
+    EXPECT_EQ(SendMessageA(host, WM_USER + 206, 0, 0), 0);
+    DWORD elapsed = GetTickCount() - start;
+    EXPECT_LT(elapsed, 2000u) << "the host's resize waited for the hung visualizer";
+    // The host window's own procedure saw both, unchanged.
+    std::vector<UINT> seen;
+    for (const HostMessage &m : gHostMessages) seen.push_back(m.message);
+    EXPECT_EQ(seen, (std::vector<UINT>{WM_SIZE, WM_USER + 206}));
+    WaitUntilAwake();
+    EXPECT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+    Embed("Panel", "false");
+    EXPECT_EQ(WaitForPlacement(windows.inner, FramePlacement(windows.frame)), FramePlacement(windows.frame));
+}
