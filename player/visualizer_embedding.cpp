@@ -159,6 +159,9 @@ static bool ReleaseEmbedding(bool report) {
             failure = "ERROR1";
         } else {
             WindowCallOutcome outcome = ReparentInnerWindow(hAVSFrame);
+            // The frame went away after the lookup: once more, to the frame there is now.
+            if (outcome == kWindowGone && IsWindow(hAVSChild))
+                outcome = FindAVSFrame() != nullptr ? ReparentInnerWindow(hAVSFrame) : kWindowGone;
             if (outcome == kWindowGone && !IsWindow(hAVSChild)) outcome = kCallDone;
             if (outcome != kCallDone) failure = EmbeddingFailureCode(outcome);
         }
