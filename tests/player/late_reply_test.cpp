@@ -2,26 +2,11 @@
 // program of its own: the plug-in keeps itself loaded afterwards, so reloading no longer resets it.
 
 #include "plugin_fixture.h"
+#include "plugin_faults.h"
 #include "standin_player.h"
 
-// Wine ignores an exception raised inside a call the system makes back into the program, as a late
-// reply is: faults at the plug-in's former addresses are counted instead.
-static uintptr_t gPlugInStart, gPlugInEnd;
-static volatile LONG gPlugInFaults;
-static LONG CALLBACK CountPlugInFaults(EXCEPTION_POINTERS *info) {
-    uintptr_t at = reinterpret_cast<uintptr_t>(info->ExceptionRecord->ExceptionAddress);
-    if (info->ExceptionRecord->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && at >= gPlugInStart && at < gPlugInEnd)
-        InterlockedIncrement(&gPlugInFaults);
-    return EXCEPTION_CONTINUE_SEARCH;
-}
-
 TEST_F(PlugInTest, AMainWindowDestroyedDuringTheCommandIsNoAnswerAndTheLateReplyFindsThePlugInLoaded) {
-    const uint8_t *image = reinterpret_cast<const uint8_t *>(gHost.module);
-    gPlugInStart = reinterpret_cast<uintptr_t>(image);
-    gPlugInEnd = gPlugInStart + reinterpret_cast<const IMAGE_NT_HEADERS *>(
-                                    image + reinterpret_cast<const IMAGE_DOS_HEADER *>(image)->e_lfanew)
-                                    ->OptionalHeader.SizeOfImage;
-    void *faultCounter = AddVectoredExceptionHandler(1, CountPlugInFaults);
+    void *faultCounter = WatchPlugInFaults();
     ASSERT_NE(faultCounter, nullptr);
     PlayerProcessOptions processOptions;
     processOptions.lifetimeSeconds = 60;

@@ -2,6 +2,7 @@
 // own: once the plug-in gives up on a reply it stays loaded for good, so reloading no longer resets it.
 
 #include "plugin_fixture.h"
+#include "plugin_faults.h"
 #include "standin_player.h"
 
 // How many commands the player has finished handling, from the lines it prints (its control window
@@ -32,18 +33,6 @@ static bool WaitUntilHung(HWND window, DWORD timeoutMs) {
     return true;
 }
 
-// Wine ignores an exception raised inside a call the system makes back into the program, as a late
-// reply is: a call into code that has gone away would pass unseen. Faults at the plug-in's addresses
-// are counted here instead.
-static uintptr_t gPlugInStart, gPlugInEnd;
-static volatile LONG gPlugInFaults;
-static LONG CALLBACK CountPlugInFaults(EXCEPTION_POINTERS *info) {
-    uintptr_t at = reinterpret_cast<uintptr_t>(info->ExceptionRecord->ExceptionAddress);
-    if (info->ExceptionRecord->ExceptionCode == EXCEPTION_ACCESS_VIOLATION && at >= gPlugInStart && at < gPlugInEnd)
-        InterlockedIncrement(&gPlugInFaults);
-    return EXCEPTION_CONTINUE_SEARCH;
-}
-
 static int gDirectReplies;
 static VOID CALLBACK CountDirectReply(HWND, UINT, ULONG_PTR, LRESULT) { ++gDirectReplies; }
 
@@ -68,13 +57,7 @@ class HangTest : public PlugInTest {
 protected:
     void SetUp() override {
         PlugInTest::SetUp();
-        const uint8_t *image = reinterpret_cast<const uint8_t *>(gHost.module);
-        const IMAGE_NT_HEADERS *headers =
-            reinterpret_cast<const IMAGE_NT_HEADERS *>(image + reinterpret_cast<const IMAGE_DOS_HEADER *>(image)->e_lfanew);
-        gPlugInStart = reinterpret_cast<uintptr_t>(image);
-        gPlugInEnd = gPlugInStart + headers->OptionalHeader.SizeOfImage;
-        gPlugInFaults = 0;
-        faultCounter = AddVectoredExceptionHandler(1, CountPlugInFaults);
+        faultCounter = WatchPlugInFaults();
         ASSERT_NE(faultCounter, nullptr);
         PlayerProcessOptions processOptions;
         processOptions.lifetimeSeconds = 60;  // a player still asleep when the test ends goes by itself
