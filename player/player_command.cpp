@@ -24,8 +24,9 @@ static VOID CALLBACK ReceiveWnpReply(HWND window, UINT /*message*/, ULONG_PTR se
         if (pending->sequence == sequence) {
             pending->replied = true;
             // A player that closes or is ended while it handles the command has its reply made up by
-            // the system, as 0: that is no answer of the player's.
-            pending->windowGone = !IsWindow(window);
+            // the system, as 0: that is no answer of the player's. Any other reply is its own, and
+            // costs no question about the window.
+            pending->windowGone = result == 0 && !IsWindow(window);
             pending->result = result;
             return;
         }

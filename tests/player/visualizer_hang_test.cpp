@@ -33,6 +33,11 @@ protected:
         DWORD start = GetTickCount();
         while (!WaitForPlayerProcessLine("awake after hanging", 0) && GetTickCount() - start < kHangMs + 10000)
             HostPumpMessages(100);
+        // Awake is not yet answering: the system counts the thread hung until it reads its queue again.
+        DWORD_PTR unused;
+        while (!SendMessageTimeoutA(windows.inner, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 500, &unused) &&
+               GetTickCount() - start < kHangMs + 20000)
+            HostPumpMessages(100);
     }
     DWORD Timed(const char *mode) {
         DWORD start = GetTickCount();
