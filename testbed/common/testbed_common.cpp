@@ -3,6 +3,7 @@
 #include "testbed_common.h"
 
 #include <algorithm>
+#include <vector>
 
 std::string FileBesideProgram(const char *name) {
     char path[MAX_PATH];
@@ -10,6 +11,33 @@ std::string FileBesideProgram(const char *name) {
     if (length == 0 || length >= sizeof path) return std::string();
     std::string directory(path, length);
     return directory.substr(0, directory.find_last_of("\\/") + 1) + name;
+}
+
+bool StartWithOutputPipe(const char *application, const std::string &commandLine, DWORD creationFlags,
+                         const char *desktop, PROCESS_INFORMATION *process, HANDLE *output) {
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 1 << 16)) return false;
+    // Only the write end goes to the program; a read end it held would keep the pipe open forever.
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.lpDesktop = const_cast<char *>(desktop);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
+    mutableLine.push_back('\0');
+    *process = PROCESS_INFORMATION();
+    BOOL started = CreateProcessA(application, mutableLine.data(), nullptr, nullptr, TRUE, creationFlags, nullptr,
+                                  nullptr, &startup, process);
+    CloseHandle(writeEnd);
+    if (!started) {
+        CloseHandle(readEnd);
+        return false;
+    }
+    *output = readEnd;
+    return true;
 }
 
 void PumpMessages(DWORD milliseconds) {

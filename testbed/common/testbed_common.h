@@ -11,6 +11,12 @@
 // Empty when the program's own name cannot be had.
 std::string FileBesideProgram(const char *name);
 
+// Starts a program with its stdout and stderr on a pipe of 64 KiB; *output receives the read end, which
+// the program does not inherit. application and desktop may be null (from the command line; the
+// caller's desktop). False, and nothing left open, on failure.
+bool StartWithOutputPipe(const char *application, const std::string &commandLine, DWORD creationFlags,
+                         const char *desktop, PROCESS_INFORMATION *process, HANDLE *output);
+
 // Handles the calling thread's messages for the given time, as a window's message loop would (0: only
 // what is queued now). A quit is left in the queue for the thread's own loop, and ends the pumping.
 void PumpMessages(DWORD milliseconds);

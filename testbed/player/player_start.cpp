@@ -101,27 +101,8 @@ static bool StartPlayerProcess(const PlayerOptions &options, const PlayerStart &
     std::string exe = start.exePath.empty() ? FileBesideProgram("vxplayer.exe") : start.exePath;
     if (exe.empty()) return false;
     std::string commandLine = PlayerCommandLine(exe, options, start);
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    HANDLE pipeWrite = nullptr;
-    if (!CreatePipe(&hPlayerPipe, &pipeWrite, &inheritable, 0)) {
-        hPlayerPipe = nullptr;
-        return false;
-    }
-    // Only the write end goes to the player; a read end it held would keep the pipe open forever.
-    SetHandleInformation(hPlayerPipe, HANDLE_FLAG_INHERIT, 0);
-
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = pipeWrite;
-    startup.hStdError = pipeWrite;
-    std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
-    mutableLine.push_back('\0');
-    PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessA(exe.c_str(), mutableLine.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr,
-                                  nullptr, &startup, &process);
-    CloseHandle(pipeWrite);
-    if (!started) return false;
+    PROCESS_INFORMATION process;
+    if (!StartWithOutputPipe(exe.c_str(), commandLine, CREATE_SUSPENDED, nullptr, &process, &hPlayerPipe)) return false;
     hPlayerEnds = process.hProcess;
     dwPlayerProcessId = process.dwProcessId;
     // A job that kills the player when this process goes, however it goes. Best effort: where jobs

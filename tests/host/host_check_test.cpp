@@ -17,24 +17,10 @@ CheckOutput RunCheck(const std::string &arguments) {
     CheckOutput output;
     char desktop[256] = {};
     GetUserObjectInformationA(GetThreadDesktop(GetCurrentThreadId()), UOI_NAME, desktop, sizeof desktop - 1, nullptr);
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 1 << 16)) return output;
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.lpDesktop = desktop;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
     std::string command = "\"" + FileBesideProgram("vxhost.exe") + "\" --check " + arguments;
-    PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
-    CloseHandle(writeEnd);
-    if (!started) {
-        CloseHandle(readEnd);
-        return output;
-    }
+    PROCESS_INFORMATION process;
+    HANDLE readEnd = nullptr;
+    if (!StartWithOutputPipe(nullptr, command, 0, desktop, &process, &readEnd)) return output;
     // The check bounds every wait on the player: a minute is far beyond what it may take.
     std::string text;
     char buffer[4096];
