@@ -43,7 +43,7 @@ protected:
 
     // Runs the drop and, when nothing was written, waits for the player to receive it.
     void Drop(const std::string &name) {
-        size_t before = PlayerDropList().size();
+        int before = PlayerDropCount();
         Run(1, {name.c_str(), ""});
         if (!HostVariableWritten("vxAVSDrop")) WaitForPlayerDrops(before + 1, 5000);
     }
@@ -82,7 +82,7 @@ TEST_F(DropOutcomeTest, ARefusedPostIsReportedAndItsBlockFreed) {
         }
         HostClearRefusals();
     }
-    EXPECT_TRUE(PlayerDropList().empty());
+    EXPECT_EQ(PlayerDropCount(), 0);
 }
 
 TEST_F(DropOutcomeTest, AWindowGoneAfterTheLookupIsLookedUpAgain) {
@@ -106,7 +106,7 @@ TEST_F(DropOutcomeTest, AWindowGoneAfterTheLookupIsLookedUpAgain) {
         // A first drop has the plug-in keep the inner window; the second uses it without a search.
         HostClearRecords();
         Drop(file);
-        ASSERT_EQ(PlayerDropList().size(), 1u) << "first drop: \"" << HostVariable("vxAVSDrop") << "\"";
+        ASSERT_EQ(PlayerDropCount(), 1) << "first drop: \"" << HostVariable("vxAVSDrop") << "\"";
         SetWindowTextA(CurrentPlayerWindows().frame, c.frameTitle);
         SetWindowTextA(CurrentPlayerWindows().decoyFrames[0], c.decoyTitle);
         HostClearRecords();
@@ -203,11 +203,11 @@ TEST_F(DropOutcomeTest, NamesWhoseFullFormReachesMaxPathAreNoFile) {
         Drop(name);
         if (c.expected == nullptr) {
             EXPECT_TRUE(gHost.variableWrites.empty());
-            ASSERT_EQ(PlayerDropList().size(), 1u);
+            ASSERT_EQ(PlayerDropCount(), 1);
             EXPECT_EQ(PlayerDropList()[0].name, full);
         } else {
             EXPECT_EQ(ResultWrites(), std::vector<std::string>{c.expected});
-            EXPECT_TRUE(PlayerDropList().empty());
+            EXPECT_EQ(PlayerDropCount(), 0);
         }
     }
 }

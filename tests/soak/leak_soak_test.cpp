@@ -452,7 +452,7 @@ protected:
     // Collects what the player received since the last time, and checks it.
     void Settle(int step) {
         Check(WaitForPlayerDrops(dropsExpected, 20000), step,
-              "the player received " + std::to_string(PlayerDropList().size()) + " of " + std::to_string(dropsExpected) +
+              "the player received " + std::to_string(PlayerDropCount()) + " of " + std::to_string(dropsExpected) +
                   " drops");
         for (const PlayerDrop &drop : PlayerDropList())
             Check(drop.read && drop.name == file && drop.fileCount == 1 && drop.goneAfterFinish, step,
@@ -494,7 +494,7 @@ protected:
     int embeddedPage = -1;  // the page the inner window is embedded in, -1 when none
     std::string identityTexts[3];
     std::string folder, file, missing;
-    size_t dropsExpected = 0;
+    int dropsExpected = 0;
     size_t commandsExpected = 0;
     int tally[kKindCount] = {};
     int mismatches = 0;
