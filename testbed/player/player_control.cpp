@@ -1,5 +1,5 @@
-// vxavs test bed: questions and steering for the stand-in player, sent to its control window the same
-// way whichever mode it runs in; only a drop's name and bytes are read from a thread-mode player's records.
+// vxavs test bed: questions and steering for the stand-in player. Steering goes to its control window
+// whichever mode it runs in; a player on a thread of ours has its records read where it keeps them.
 
 #include "player_internal.h"
 #include "testbed_common.h"
@@ -29,33 +29,38 @@ static int AskCount(UINT request) {
     return AskPlayer(request, 0, 0, &count) ? static_cast<int>(count) : -1;
 }
 
-int PlayerCommandCount() { return AskCount(kControlCommandCount); }
-int PlayerDropCount() { return AskCount(kControlDropCount); }
+// A thread-mode player's records are in this process, whole (a drop's name and bytes too), and each
+// request to the control window costs milliseconds under an emulated machine, where the soak test
+// reads thousands of records: so they are read directly. Process mode asks for them field by field.
+int PlayerCommandCount() {
+    return PlayerOnThread() ? static_cast<int>(RecordedCommandCount()) : AskCount(kControlCommandCount);
+}
+
+int PlayerDropCount() { return PlayerOnThread() ? static_cast<int>(RecordedDropCount()) : AskCount(kControlDropCount); }
+
+// A record asked for field by field; false when the player does not answer.
+template <typename Record>
+static bool AskRecord(UINT request, int index, int fieldCount, void (*setField)(Record *, int, LRESULT),
+                      Record *record) {
+    for (int field = 0; field < fieldCount; ++field) {
+        LRESULT value = 0;
+        if (!AskPlayer(request, static_cast<WPARAM>(index), field, &value)) return false;
+        setField(record, field, value);
+    }
+    return true;
+}
 
 bool GetPlayerCommand(int index, PlayerCommand *command) {
     *command = PlayerCommand();
-    for (int field = 0; field < kCommandFieldCount; ++field) {
-        LRESULT value = 0;
-        if (!AskPlayer(kControlCommandField, static_cast<WPARAM>(index), field, &value)) return false;
-        SetCommandField(command, field, value);
-    }
-    return command->message != 0;
+    if (PlayerOnThread()) return RecordedCommand(index, command);
+    return AskRecord(kControlCommandField, index, kCommandFieldCount, SetCommandField, command) &&
+           command->message != 0;
 }
 
 bool GetPlayerDrop(int index, PlayerDrop *drop) {
     *drop = PlayerDrop();
-    for (int field = 0; field < kDropFieldCount; ++field) {
-        LRESULT value = 0;
-        if (!AskPlayer(kControlDropField, static_cast<WPARAM>(index), field, &value)) return false;
-        SetDropField(drop, field, value);
-    }
-    if (drop->window == nullptr) return false;
-    PlayerDrop whole;
-    if (PlayerOnThread() && RecordedDrop(index, &whole)) {
-        drop->name = whole.name;
-        drop->bytes = whole.bytes;
-    }
-    return true;
+    if (PlayerOnThread()) return RecordedDrop(index, drop);
+    return AskRecord(kControlDropField, index, kDropFieldCount, SetDropField, drop) && drop->window != nullptr;
 }
 
 std::vector<PlayerCommand> PlayerCommandList() {

@@ -48,7 +48,7 @@ void SetRecordedBehaviour(const PlayerBehaviour &behaviour);
 void ClearRecords();
 
 // One record copied out; index -1 is the last. False when there is none such. The player's control
-// window answers from these, and thread mode reads a drop's name and bytes here.
+// window answers from these, and thread mode reads them here directly.
 size_t RecordedCommandCount();
 size_t RecordedDropCount();
 bool RecordedCommand(int index, PlayerCommand *command);

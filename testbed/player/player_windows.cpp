@@ -1,5 +1,5 @@
 // vxavs test bed: the stand-in player's windows: making them, answering what they receive, and the
-// control window that serves the records to a test in another process.
+// control window through which a test steers the player and a test in another process reads its records.
 
 #include "player_internal.h"
 #include "testbed_common.h"

@@ -144,8 +144,9 @@ std::vector<std::string> PlayerLines();
 // Waits until a line contains `fragment`; false on timeout or once the player has ended without one.
 bool WaitForPlayerLine(const std::string &fragment, DWORD timeoutMs);
 
-// Queries and steering go through the player's control window in both modes. They wait up to 10 s
-// (the player may be made to hang); counts are -1 and the rest false when the player does not answer.
+// Steering goes through the player's control window in both modes, and so do queries in process mode;
+// a player on a thread has its records read directly. Requests wait up to 10 s (the player may be made
+// to hang); counts are -1 and the rest false when the player does not answer.
 int PlayerCommandCount();
 bool GetPlayerCommand(int index, PlayerCommand *command);  // index -1: the last one
 int PlayerDropCount();
