@@ -456,7 +456,9 @@ protected:
                   " drops");
         for (const PlayerDrop &drop : PlayerDropList())
             Check(drop.read && drop.name == file && drop.fileCount == 1 && drop.goneAfterFinish, step,
-                  "a drop block was not read and released");
+                  "a drop block was not read and released (read " + std::to_string(drop.read) + ", block " +
+                      std::to_string(drop.blockSize) + " bytes, " + std::to_string(drop.fileCount) + " files, \"" +
+                      drop.name + "\", released " + std::to_string(drop.goneAfterFinish) + ")");
         std::vector<PlayerCommand> commands = PlayerCommandList();
         Check(commands.size() == commandsExpected, step,
               "the player received " + std::to_string(commands.size()) + " of " + std::to_string(commandsExpected) +
