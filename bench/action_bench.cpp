@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "standin_host.h"
+#include "player_protocol.h"
 #include "standin_player.h"
 
 // ---- Timing.
@@ -58,7 +59,7 @@ static std::string strFile;           // the file the drop cases drop, made at t
 static void Fail(const char *what) {
     printf("action_bench: %s\n", what);
     fflush(stdout);
-    StopPlayerProcess(0);
+    StopPlayer(0);
     if (!strFile.empty()) DeleteFileA(strFile.c_str());
     ExitProcess(1);
 }
@@ -205,10 +206,10 @@ static HWND hMain, hControl;
 static void StartQuietPlayer(int32_t reply) {
     PlayerOptions options;
     options.reply = reply;
-    PlayerProcessOptions processOptions;
-    processOptions.quiet = true;
-    if (!StartPlayerProcess(options, processOptions)) Fail("could not start vxplayer.exe");
-    PlayerWindows windows = PlayerProcessWindows();
+    PlayerStart playerStart;
+    playerStart.quiet = true;
+    if (!StartPlayer(options, playerStart)) Fail("could not start vxplayer.exe");
+    PlayerWindows windows = CurrentPlayerWindows();
     hControl = windows.control;
     hMain = windows.mains.empty() ? nullptr : windows.mains[0];
     if (!IsWindow(hControl) || !IsWindow(hMain)) Fail("vxplayer.exe did not report its windows");
@@ -216,7 +217,7 @@ static void StartQuietPlayer(int32_t reply) {
 
 static void ResetCommandRecords() {
     HostClearRecords();
-    if (!PlayerProcessClearRecords()) Fail("the player does not answer");
+    if (!PlayerClearRecords()) Fail("the player does not answer");
 }
 
 // Makes sure every variant does what the plug-in does before any of them is timed.
@@ -226,7 +227,7 @@ static void CheckCommandVariants() {
     if (HostVariable("vxAVSDrop") != std::to_string(kPlayerReply))
         Fail("the plug-in did not hand back the player's reply");
     PlayerCommand command;
-    if (PlayerProcessCommandCount() != 1 || !PlayerProcessCommand(0, &command) || command.message != WM_COMMAND ||
+    if (PlayerCommandCount() != 1 || !GetPlayerCommand(0, &command) || command.message != WM_COMMAND ||
         command.wParam != kCommandWParam || command.window != hMain)
         Fail("the player did not receive the plug-in's command");
     // Another program's window of the player's class above ours would take every command.
@@ -383,7 +384,7 @@ static void CheckDropVariants() {
         drop();
         nDropsExpected = 1;
         WaitForReceiver();
-        std::vector<PlayerDrop> drops = PlayerDrops();
+        std::vector<PlayerDrop> drops = PlayerDropList();
         if (!gHost.variableWrites.empty() || drops.size() != 1 || drops[0].window != hInner || !drops[0].read ||
             drops[0].name != strFile || drops[0].blockSize != strFile.size() + 22 || !drops[0].goneAfterFinish)
             Fail("a drop did not arrive as a whole, released block with the file's name");
@@ -469,14 +470,15 @@ int main() {
     BenchCommands(0);
     BenchCommands(300);
     CommandPieces();
-    StopPlayerProcess();
+    StopPlayer();
 
-    if (!StartPlayerThread(PlayerOptions())) Fail("could not start the player thread");
-    hInner = PlayerInnerWindow();
+    // Quiet, as the command player: no line per drop.
+    if (!StartPlayer(PlayerOptions(), ThreadPlayerStart(true))) Fail("could not start the player thread");
+    hInner = CurrentPlayerWindows().inner;
     BenchDrops(0);
     BenchDrops(300);
     DropPieces();
-    StopPlayerThread();
+    StopPlayer();
 
     HostUnloadPlugIn();
     DeleteFileA(strFile.c_str());

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 #include "standin_host.h"
 
@@ -14,41 +15,35 @@ struct StackWords {
     DWORD word[N];
 };
 
-struct Refusable {
-    const char *function;
+// The functions that can be refused, with the number of stack words each takes.
+struct RefusableFunction {
+    const char *name;
     int words;
-    void *stub;
+};
+static constexpr RefusableFunction kRefusableFunctions[] = {
+    {"PostMessageA", 4},      {"SendMessageCallbackA", 6}, {"SendMessageTimeoutA", 7}, {"SetParent", 2},
+    {"SetWindowPos", 7},      {"RedrawWindow", 4},         {"SetWindowLongA", 3},      {"SetWindowLongW", 3},
+    {"MoveWindow", 6},        {"UpdateWindow", 1},         {"IsWindow", 1},            {"GetWindowRect", 2},
+    {"SendMessageA", 4},      {"CallWindowProcA", 5},      {"CallWindowProcW", 5},     {"GetWindowLongA", 2},
+    {"GetWindowLongW", 2},    {"EnumWindows", 2},          {"EnumChildWindows", 3},    {"GetClassNameA", 3},
+    {"GetWindowTextA", 3},    {"GetWindowThreadProcessId", 2}, {"IsWindowUnicode", 1}, {"GetParent", 1},
+};
+static const size_t kRefusableCount = sizeof kRefusableFunctions / sizeof kRefusableFunctions[0];
+
+// What is redirected now, one per function above.
+struct Refusal {
     void **slot;     // the plug-in's import entry while redirected, else null
     void *original;  // what the entry held before
     DWORD error;
     volatile LONG remaining;  // calls still to refuse; -1: every call
 };
+static Refusal rfRefusals[kRefusableCount];
 
 static std::mutex lockImportCalls;
 static std::vector<ImportCall> importCalls;
 
-template <int Index, int N>
-static DWORD __stdcall RefusingStub(StackWords<N> args);
-
-#define REFUSABLE(index, name, words) {name, words, reinterpret_cast<void *>(&RefusingStub<index, words>), nullptr, nullptr, 0, 0}
-static Refusable kRefusable[] = {
-    REFUSABLE(0, "PostMessageA", 4),          REFUSABLE(1, "SendMessageCallbackA", 6),
-    REFUSABLE(2, "SendMessageTimeoutA", 7),   REFUSABLE(3, "SetParent", 2),
-    REFUSABLE(4, "SetWindowPos", 7),          REFUSABLE(5, "RedrawWindow", 4),
-    REFUSABLE(6, "SetWindowLongA", 3),        REFUSABLE(7, "SetWindowLongW", 3),
-    REFUSABLE(8, "MoveWindow", 6),            REFUSABLE(9, "UpdateWindow", 1),
-    REFUSABLE(10, "IsWindow", 1),             REFUSABLE(11, "GetWindowRect", 2),
-    REFUSABLE(12, "SendMessageA", 4),         REFUSABLE(13, "CallWindowProcA", 5),
-    REFUSABLE(14, "CallWindowProcW", 5),      REFUSABLE(15, "GetWindowLongA", 2),
-    REFUSABLE(16, "GetWindowLongW", 2),       REFUSABLE(17, "EnumWindows", 2),
-    REFUSABLE(18, "EnumChildWindows", 3),     REFUSABLE(19, "GetClassNameA", 3),
-    REFUSABLE(20, "GetWindowTextA", 3),       REFUSABLE(21, "GetWindowThreadProcessId", 2),
-    REFUSABLE(22, "IsWindowUnicode", 1),      REFUSABLE(23, "GetParent", 1),
-};
-#undef REFUSABLE
-
 // Takes one refusal if any is left; several threads may call the same function at once.
-static bool TakeRefusal(Refusable &entry) {
+static bool TakeRefusal(Refusal &entry) {
     for (;;) {
         LONG left = entry.remaining;
         if (left == 0) return false;
@@ -57,21 +52,29 @@ static bool TakeRefusal(Refusable &entry) {
     }
 }
 
-template <int Index, int N>
-static DWORD __stdcall RefusingStub(StackWords<N> args) {
-    Refusable &entry = kRefusable[Index];
+template <size_t Index>
+static DWORD __stdcall RefusingStub(StackWords<kRefusableFunctions[Index].words> args) {
+    const int words = kRefusableFunctions[Index].words;
+    Refusal &entry = rfRefusals[Index];
     bool refuse = TakeRefusal(entry);
     {
         std::lock_guard<std::mutex> hold(lockImportCalls);
-        importCalls.push_back({entry.function, std::vector<DWORD>(args.word, args.word + N), refuse,
-                               refuse ? entry.error : 0, GetTickCount()});
+        importCalls.push_back({kRefusableFunctions[Index].name, std::vector<DWORD>(args.word, args.word + words),
+                               refuse, refuse ? entry.error : 0, GetTickCount()});
     }
     if (refuse) {
         SetLastError(entry.error);
         return 0;
     }
-    return reinterpret_cast<DWORD(__stdcall *)(StackWords<N>)>(entry.original)(args);
+    return reinterpret_cast<DWORD(__stdcall *)(StackWords<words>)>(entry.original)(args);
 }
+
+// One stub per function, each knowing its own index and size.
+template <size_t... Index>
+static std::vector<void *> MakeStubs(std::index_sequence<Index...>) {
+    return {reinterpret_cast<void *>(&RefusingStub<Index>)...};
+}
+static const std::vector<void *> kStubs = MakeStubs(std::make_index_sequence<kRefusableCount>());
 
 static bool WriteImportEntry(void **slot, void *value) {
     DWORD previous;
@@ -107,8 +110,9 @@ static void **FindUser32Import(HMODULE module, const char *function) {
 
 bool HostRefuseImport(const char *function, DWORD error, int times) {
     if (gHost.module == nullptr) return false;
-    for (Refusable &entry : kRefusable) {
-        if (strcmp(entry.function, function) != 0) continue;
+    for (size_t i = 0; i < kRefusableCount; ++i) {
+        if (strcmp(kRefusableFunctions[i].name, function) != 0) continue;
+        Refusal &entry = rfRefusals[i];
         if (entry.slot == nullptr) {
             void **slot = FindUser32Import(gHost.module, function);
             if (slot == nullptr) return false;
@@ -116,7 +120,7 @@ bool HostRefuseImport(const char *function, DWORD error, int times) {
             // Set before the entry changes, so the first call through the stub already refuses.
             entry.error = error;
             entry.remaining = times < 0 ? -1 : times;
-            if (!WriteImportEntry(slot, entry.stub)) return false;
+            if (!WriteImportEntry(slot, kStubs[i])) return false;
             entry.slot = slot;
             return true;
         }
@@ -128,7 +132,7 @@ bool HostRefuseImport(const char *function, DWORD error, int times) {
 }
 
 void HostClearRefusals() {
-    for (Refusable &entry : kRefusable) {
+    for (Refusal &entry : rfRefusals) {
         if (entry.slot != nullptr) WriteImportEntry(entry.slot, entry.original);
         entry.slot = nullptr;
         entry.original = nullptr;

@@ -95,13 +95,6 @@ void HostClearRecords() {
     gHost.objectQueries.clear();
 }
 
-std::string FileBesideProgram(const char *name) {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string directory(path, length);
-    return directory.substr(0, directory.find_last_of("\\/") + 1) + name;
-}
-
 bool HostLoadPlugIn(const char *dllPath) {
     HMODULE module = LoadLibraryA(dllPath);
     if (module == nullptr) return false;
@@ -168,19 +161,3 @@ std::string HostVariable(const std::string &name) {
 }
 
 bool HostVariableWritten(const std::string &name) { return gHost.variables.count(name) != 0; }
-
-void HostPumpMessages(DWORD milliseconds) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= milliseconds) return;
-        // Short waits, so that replies delivered outside the queue are seen promptly too.
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, elapsed + 20 < milliseconds ? 20 : milliseconds - elapsed,
-                                  QS_ALLINPUT);
-    }
-}

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "testbed_common.h"
+
 typedef char *HostStringSlot;
 
 // The plug-in's eight entry points, as the host finds them in its export table.
@@ -75,9 +77,6 @@ struct StandinHost {
 // The one host of this process (callbacks carry no context).
 extern StandinHost gHost;
 
-// A file next to the running program: where the build puts the DLL, the stand-ins and the tests.
-std::string FileBesideProgram(const char *name);
-
 // Loads the DLL and resolves the eight entry points; false (and nothing loaded) when either fails.
 bool HostLoadPlugIn(const char *dllPath);
 // The hand-shake in the order a host makes it: init, register, interface access, script processor.
@@ -98,10 +97,6 @@ void HostSetObjectWindow(const std::string &name, HWND window);
 // The last value written to a variable ("" when never written or written null); whether any write.
 std::string HostVariable(const std::string &name);
 bool HostVariableWritten(const std::string &name);
-
-// Handles the host thread's messages for the given time, as a host's message loop would (0: only
-// what is queued now).
-void HostPumpMessages(DWORD milliseconds);
 
 // Callbacks, exposed so tests can hand them over in other orders or shapes.
 void __stdcall HostAddActionSixWords(uint32_t number, const char *name, const char *hint, const uint8_t *types,

@@ -54,7 +54,6 @@ static const char kUsage[] =
     "and the last line says which and with what code.\n";
 
 static std::map<std::string, HWND> gWindows;
-static bool playerInProcess, playerOnThread;
 static const char kHostWindowClass[] = "vxhost object";
 
 static LRESULT CALLBACK HostObjectProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -279,33 +278,28 @@ int main(int argc, char **argv) {
             printf("host: window %s destroyed\n", name.c_str());
         } else if (step == "wait") {
             need(1);
-            HostPumpMessages(static_cast<DWORD>(atoi(argv[++i])));
+            PumpMessages(static_cast<DWORD>(atoi(argv[++i])));
         } else if (step == "where") {
             PrintWhere();
         } else if (step == "player") {
             need(1);
             std::string what = argv[++i];
-            PlayerOptions options;
-            options.echo = true;
-            if (what == "start") {
-                PlayerProcessOptions processOptions;
-                processOptions.echo = true;
-                playerInProcess = StartPlayerProcess(options, processOptions);
-                printf("host: stand-in player %s\n", playerInProcess ? "started in its own process" : "did not start");
-            } else if (what == "thread") {
-                playerOnThread = StartPlayerThread(options);
-                printf("host: stand-in player %s\n", playerOnThread ? "started on a thread of the host" : "did not start");
+            if (what == "start" || what == "thread") {
+                PlayerStart start;
+                start.mode = what == "thread" ? kPlayerOnThread : kPlayerOwnProcess;
+                start.echo = true;
+                bool started = StartPlayer(PlayerOptions(), start);
+                printf("host: stand-in player %s\n", !started             ? "did not start"
+                                                     : what == "thread" ? "started on a thread of the host"
+                                                                        : "started in its own process");
             } else if (what == "reply") {
                 need(1);
                 int32_t reply = static_cast<int32_t>(strtoll(argv[++i], nullptr, 0));
-                if (playerInProcess) PlayerProcessSetReply(reply);
-                if (playerOnThread) PlayerSetReply(reply);
+                PlayerSetReply(reply);
                 printf("host: the player will answer %ld\n", static_cast<long>(reply));
             } else if (what == "stop") {
-                HostPumpMessages(200);  // let the player report what it received
-                if (playerInProcess) StopPlayerProcess();
-                if (playerOnThread) StopPlayerThread();
-                playerInProcess = playerOnThread = false;
+                PumpMessages(200);  // let the player report what it received
+                StopPlayer();
                 printf("host: stand-in player stopped\n");
             } else {
                 printf("vxhost: unknown player step \"%s\"\n", what.c_str());
@@ -320,10 +314,9 @@ int main(int argc, char **argv) {
             printf("vxhost: unknown step \"%s\"\n", step.c_str());
             return 2;
         }
-        HostPumpMessages(0);
+        PumpMessages(0);
     }
-    if (playerInProcess) StopPlayerProcess();
-    if (playerOnThread) StopPlayerThread();
+    StopPlayer();
     if (gHost.module) HostUnloadPlugIn();
     return 0;
 }

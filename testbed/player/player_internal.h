@@ -1,10 +1,30 @@
 // vxavs test bed: what the stand-in player's own files share with each other and not with the tests.
 #pragma once
 
+#include "player_protocol.h"
 #include "standin_player.h"
 
 #include <cstddef>
 #include <cstdint>
+
+// ---- From player_windows.cpp: the player itself, on the calling thread (vxplayer.exe's main thread,
+// or the thread thread mode starts).
+
+// Where the player's "player: " lines go: to the sink when there is one, else to stdout.
+typedef void (*PlayerLineSink)(const std::string &line);
+// Creates the player's windows; false when one could not be made (those made are destroyed again).
+// Of the start, lifetimeSeconds and quiet count; kDropsAuto is taken as kDropsRead.
+bool CreatePlayerWindows(const PlayerOptions &options, const PlayerStart &start, PlayerLineSink sink);
+// Pumps the calling thread's messages until the player quits: a quit request, WM_CLOSE on a main
+// window or the frame, or the end of its lifetime.
+void RunPlayerLoop();
+// Destroys whatever player windows this thread still owns, wherever they were moved, and unregisters
+// the classes. Safe when windows are already gone.
+void DestroyPlayerWindows();
+// The windows of the last CreatePlayerWindows call; stale handles stay once they are destroyed.
+const PlayerWindows &PlayerWindowsMade();
+// A "player: " line for an event, unless quiet.
+void PlayerLog(const char *format, ...);
 
 // ---- From player_records.cpp, for the windows that fill the records.
 
@@ -23,22 +43,22 @@ int32_t RecordAnswer(const CommandTicket &ticket, bool calledBack, int32_t calle
 void RecordDrop(const PlayerDrop &drop);
 // The behaviour waiting for this message, taken unless kept; false when none waits for it.
 bool TakeMessageBehaviour(UINT message, PlayerBehaviour *behaviour);
+void SetRecordedReply(int32_t reply);
+void SetRecordedBehaviour(const PlayerBehaviour &behaviour);
+void ClearRecords();
 
-// One record copied out for the control window; index -1 is the last. False when there is none such.
+// One record copied out; index -1 is the last. False when there is none such. The player's control
+// window answers from these, and thread mode reads them here directly.
 size_t RecordedCommandCount();
 size_t RecordedDropCount();
 bool RecordedCommand(int index, PlayerCommand *command);
 bool RecordedDrop(int index, PlayerDrop *drop);
 
-// ---- From player_windows.cpp, for thread mode.
+// ---- From player_start.cpp, for player_control.cpp.
 
-// A "player: " line on stdout when the player echoes; silent otherwise.
-void PlayerLog(const char *format, ...);
-// The windows of the last CreatePlayerWindows call; stale handles stay once they are destroyed.
-const PlayerWindows &PlayerWindowsMade();
-
-// ---- From thread_player.cpp, for process mode too.
-
-// Waits for a handle while handling messages sent to this thread, which a window of ours being
-// re-parented, destroyed or called back may need; posted messages stay queued.
-bool WaitHandlingSentMessages(HANDLE object, DWORD timeoutMs);
+// The control window of the player started, nullptr when none runs.
+HWND StartedPlayerControl();
+// The frame that PlayerDestroyFrame left, for CurrentPlayerWindows.
+void FollowPlayerFrame(HWND frame);
+// Whether the player runs on a thread of this process.
+bool PlayerOnThread();

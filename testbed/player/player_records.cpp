@@ -74,29 +74,19 @@ bool RecordedDrop(int index, PlayerDrop *drop) {
     return CopyRecord(dropRecords, index, drop);
 }
 
-std::vector<PlayerCommand> PlayerCommands() {
-    std::lock_guard<std::mutex> hold(lockPlayer);
-    return cmdRecords;
-}
-
-std::vector<PlayerDrop> PlayerDrops() {
-    std::lock_guard<std::mutex> hold(lockPlayer);
-    return dropRecords;
-}
-
-void PlayerClearRecords() {
+void ClearRecords() {
     std::lock_guard<std::mutex> hold(lockPlayer);
     cmdRecords.clear();
     dropRecords.clear();
     ++dwRecordGeneration;
 }
 
-void PlayerSetReply(int32_t reply) {
+void SetRecordedReply(int32_t reply) {
     std::lock_guard<std::mutex> hold(lockPlayer);
     dwReply = reply;
 }
 
-void PlayerSetBehaviour(const PlayerBehaviour &behaviour) {
+void SetRecordedBehaviour(const PlayerBehaviour &behaviour) {
     std::lock_guard<std::mutex> hold(lockPlayer);
     (behaviour.onMessage ? behOnMessage : behNext) = behaviour;
 }
@@ -107,16 +97,4 @@ bool TakeMessageBehaviour(UINT message, PlayerBehaviour *behaviour) {
     *behaviour = behOnMessage;
     if (!behOnMessage.keep) behOnMessage = PlayerBehaviour();
     return true;
-}
-
-bool WaitForPlayerDrops(size_t count, DWORD timeoutMs) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> hold(lockPlayer);
-            if (dropRecords.size() >= count) return true;
-        }
-        if (GetTickCount() - start >= timeoutMs) return false;
-        Sleep(10);
-    }
 }

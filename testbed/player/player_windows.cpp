@@ -1,7 +1,8 @@
 // vxavs test bed: the stand-in player's windows: making them, answering what they receive, and the
-// control window that serves the records to a test in another process.
+// control window through which a test steers the player and a test in another process reads its records.
 
 #include "player_internal.h"
+#include "testbed_common.h"
 
 #include <shellapi.h>
 
@@ -22,14 +23,20 @@ static PlayerOptions optPlayer;
 static PlayerWindows wndPlayer;
 static std::vector<std::string> classesRegistered;
 static HBRUSH hbrInner;
+static bool fQuiet;
+static PlayerLineSink pfnLineSink;
 
 void PlayerLog(const char *format, ...) {
-    if (!optPlayer.echo) return;
+    if (fQuiet) return;
     va_list args;
     va_start(args, format);
     char line[1024];
     vsnprintf(line, sizeof line, format, args);
     va_end(args);
+    if (pfnLineSink != nullptr) {
+        pfnLineSink(std::string("player: ") + line);
+        return;
+    }
     // One call per line, flushed at once: a reader on a pipe sees each event as it happens.
     printf("player: %s\n", line);
     fflush(stdout);
@@ -43,26 +50,6 @@ static void QuitPlayer(const char *reason) {
     PostQuitMessage(0);
 }
 
-// Keeps the thread responsive for ms: every pending message is handled, the queue is looked at every 50 ms.
-static void StayBusy(DWORD ms) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (msg.message == WM_QUIT) {
-                // Leave the quit for the outer loop.
-                PostQuitMessage(static_cast<int>(msg.wParam));
-                return;
-            }
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        DWORD elapsed = GetTickCount() - start;
-        if (elapsed >= ms) return;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, std::min<DWORD>(ms - elapsed, 50), QS_ALLINPUT);
-    }
-}
-
 // Carries out a behaviour on receiving a message, before the message is answered; `what` names the
 // message in the log. True and the result when it called back.
 static bool Behave(const PlayerBehaviour &behaviour, HWND window, const char *what, LRESULT *calledBackResult) {
@@ -74,7 +61,8 @@ static bool Behave(const PlayerBehaviour &behaviour, HWND window, const char *wh
         break;
     case kBusy:
         PlayerLog("%s received, busy %lu ms while handling messages", what, static_cast<unsigned long>(behaviour.ms));
-        StayBusy(behaviour.ms);
+        // Responsive all along: every message is handled, a quit is left for the player's loop.
+        PumpMessages(behaviour.ms);
         break;
     case kCallBack:
         PlayerLog("%s received, calling back window %lu with message 0x%X wParam %lu", what,
@@ -131,7 +119,7 @@ static void ReceiveDrop(HWND window, WPARAM wParam) {
     drop.window = window;
     drop.handle = static_cast<uint32_t>(wParam);
     HDROP block = reinterpret_cast<HDROP>(wParam);
-    if (optPlayer.drops == kDropsRead) {
+    if (optPlayer.drops != kDropsCountOnly) {
         // GlobalSize tells whether the handle names a block of this process at all; a 0 leaves it untouched.
         SIZE_T size = GlobalSize(reinterpret_cast<HGLOBAL>(block));
         drop.blockSize = static_cast<uint32_t>(size);
@@ -158,38 +146,30 @@ static void ReceiveDrop(HWND window, WPARAM wParam) {
             static_cast<unsigned long>(reinterpret_cast<uintptr_t>(window)), drop.name.c_str(), drop.fileCount, drop.fileCount == 1 ? "" : "s", static_cast<long>(drop.point.x),
             static_cast<long>(drop.point.y), drop.pointResult, static_cast<unsigned long>(drop.blockSize),
             drop.goneAfterFinish ? "released" : "still allocated");
-    } else if (optPlayer.drops == kDropsCountOnly) {
-        PlayerLog("drop into window %lu with handle %lu counted, not read: unreadable under Wine, where a block from "
-            "another process means nothing here",
-            static_cast<unsigned long>(reinterpret_cast<uintptr_t>(window)), static_cast<unsigned long>(drop.handle));
     } else {
-        PlayerLog("drop into window %lu with handle %lu counted, not read: no block of this process",
-            static_cast<unsigned long>(reinterpret_cast<uintptr_t>(window)), static_cast<unsigned long>(drop.handle));
+        PlayerLog("drop into window %lu with handle %lu counted, not read: %s",
+            static_cast<unsigned long>(reinterpret_cast<uintptr_t>(window)), static_cast<unsigned long>(drop.handle),
+            optPlayer.drops == kDropsCountOnly
+                ? "unreadable under Wine, where a block from another process means nothing here"
+                : "no block of this process");
     }
 }
 
-static void PaintInner(HWND window) {
+// The inner window is filled as a visualizer's picture would fill it; a main window says what it is.
+static void Paint(HWND window, WindowRole role) {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
-    if (dc != nullptr) {
-        RECT client;
-        GetClientRect(window, &client);
+    if (dc == nullptr) return;
+    RECT client;
+    GetClientRect(window, &client);
+    if (role == kRoleInner) {
         FillRect(dc, &client, hbrInner ? hbrInner : static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
-        EndPaint(window, &paint);
-    }
-}
-
-static void PaintMain(HWND window) {
-    PAINTSTRUCT paint;
-    HDC dc = BeginPaint(window, &paint);
-    if (dc != nullptr) {
-        RECT client;
-        GetClientRect(window, &client);
+    } else {
         SetBkMode(dc, TRANSPARENT);
         DrawTextA(dc, "Stand-in player: answers WM_COMMAND and WM_USER", -1, &client,
                   DT_CENTER | DT_VCENTER | DT_SINGLELINE);
-        EndPaint(window, &paint);
     }
+    EndPaint(window, &paint);
 }
 
 static LRESULT HandleControl(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -201,41 +181,21 @@ static LRESULT HandleControl(HWND window, UINT message, WPARAM wParam, LPARAM lP
         return static_cast<LRESULT>(RecordedCommandCount());
     case kControlCommandField: {
         PlayerCommand command;
-        if (!RecordedCommand(static_cast<int>(wParam), &command)) return 0;
-        switch (lParam) {
-        case 0: return command.message;
-        case 1: return static_cast<LRESULT>(command.wParam);
-        case 2: return static_cast<LRESULT>(command.lParam);
-        case 3: return static_cast<LRESULT>(command.reply);
-        case 4: return command.answered ? 1 : 0;
-        case 5: return reinterpret_cast<LRESULT>(command.window);
-        default: return 0;
-        }
+        return RecordedCommand(static_cast<int>(wParam), &command) ? CommandFieldValue(command, static_cast<int>(lParam))
+                                                                   : 0;
     }
     case kControlSetReply:
-        PlayerSetReply(static_cast<int32_t>(lParam));
+        SetRecordedReply(static_cast<int32_t>(lParam));
         PlayerLog("reply set to %ld", static_cast<long>(lParam));
         return 1;
     case kControlDropCount:
         return static_cast<LRESULT>(RecordedDropCount());
     case kControlClearRecords:
-        PlayerClearRecords();
+        ClearRecords();
         return 1;
     case kControlDropField: {
         PlayerDrop drop;
-        if (!RecordedDrop(static_cast<int>(wParam), &drop)) return 0;
-        switch (lParam) {
-        case 0: return reinterpret_cast<LRESULT>(drop.window);
-        case 1: return static_cast<LRESULT>(drop.handle);
-        case 2: return drop.read ? 1 : 0;
-        case 3: return static_cast<LRESULT>(drop.blockSize);
-        case 4: return static_cast<LRESULT>(drop.fileCount);
-        case 5: return drop.point.x;
-        case 6: return drop.point.y;
-        case 7: return drop.pointResult;
-        case 8: return drop.goneAfterFinish ? 1 : 0;
-        default: return 0;
-        }
+        return RecordedDrop(static_cast<int>(wParam), &drop) ? DropFieldValue(drop, static_cast<int>(lParam)) : 0;
     }
     case kControlHangNow:
         // The asker is let go first: it learns that the thread is about to sleep, not that it woke.
@@ -248,28 +208,18 @@ static LRESULT HandleControl(HWND window, UINT message, WPARAM wParam, LPARAM lP
         return DestroyFrame(wParam != 0);
     case WM_COPYDATA: {
         const COPYDATASTRUCT *data = reinterpret_cast<const COPYDATASTRUCT *>(lParam);
-        if (data == nullptr || data->dwData != kControlSetBehaviour || data->cbData < sizeof(PlayerBehaviourData) ||
-            data->lpData == nullptr)
-            return 0;
-        PlayerBehaviourData wire;
-        memcpy(&wire, data->lpData, sizeof wire);
-        if (wire.kind > kDestroyThenHang) return 0;
         PlayerBehaviour behaviour;
-        behaviour.kind = static_cast<CommandBehaviourKind>(wire.kind);
-        behaviour.ms = wire.ms;
-        behaviour.target = reinterpret_cast<HWND>(static_cast<uintptr_t>(wire.target));
-        behaviour.message = wire.message;
-        behaviour.wParam = wire.wParam;
-        behaviour.keep = wire.keep != 0;
-        behaviour.onMessage = wire.onMessage != 0;
-        behaviour.trigger = wire.trigger;
-        PlayerSetBehaviour(behaviour);
+        if (data == nullptr || data->dwData != kControlSetBehaviour ||
+            !UnpackBehaviour(data->lpData, data->cbData, &behaviour))
+            return 0;
+        SetRecordedBehaviour(behaviour);
         static const char *const kinds[] = {"reply at once", "hang", "busy", "call back", "destroy, then hang"};
         char on[64] = "next command";
         if (behaviour.onMessage) snprintf(on, sizeof on, "next message 0x%X", behaviour.trigger);
-        PlayerLog("%s: %s, %lu ms, target %lu, message 0x%X, wParam %lu%s", on, kinds[wire.kind],
-            static_cast<unsigned long>(wire.ms), static_cast<unsigned long>(wire.target), wire.message,
-            static_cast<unsigned long>(wire.wParam), behaviour.keep ? ", kept for every one" : "");
+        PlayerLog("%s: %s, %lu ms, target %lu, message 0x%X, wParam %lu%s", on, kinds[behaviour.kind],
+            static_cast<unsigned long>(behaviour.ms),
+            static_cast<unsigned long>(reinterpret_cast<uintptr_t>(behaviour.target)), behaviour.message,
+            static_cast<unsigned long>(behaviour.wParam), behaviour.keep ? ", kept for every one" : "");
         return 1;
     }
     case WM_TIMER:
@@ -304,7 +254,7 @@ static LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM wPara
     case kRoleMain:
         if (message == WM_COMMAND || message == WM_USER) return HandleCommand(window, message, wParam, lParam);
         if (message == WM_PAINT) {
-            PaintMain(window);
+            Paint(window, role);
             return 0;
         }
         if (message == WM_CLOSE) {
@@ -325,7 +275,7 @@ static LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM wPara
         }
         if (message == WM_ERASEBKGND) return 1;
         if (message == WM_PAINT) {
-            PaintInner(window);
+            Paint(window, role);
             return 0;
         }
         break;
@@ -425,8 +375,10 @@ static bool MakePlayerWindows() {
     return true;
 }
 
-bool CreatePlayerWindows(const PlayerOptions &options) {
+bool CreatePlayerWindows(const PlayerOptions &options, const PlayerStart &start, PlayerLineSink sink) {
     optPlayer = options;
+    fQuiet = start.quiet;
+    pfnLineSink = sink;
     wndPlayer = PlayerWindows();
     ResetPlayerRecords(options.reply);
     hbrInner = CreateSolidBrush(RGB(16, 48, 96));
@@ -434,8 +386,8 @@ bool CreatePlayerWindows(const PlayerOptions &options) {
         DestroyPlayerWindows();
         return false;
     }
-    if (optPlayer.lifetimeSeconds > 0)
-        SetTimer(wndPlayer.control, kLifetimeTimer, static_cast<UINT>(optPlayer.lifetimeSeconds) * 1000u, nullptr);
+    if (start.lifetimeSeconds > 0)
+        SetTimer(wndPlayer.control, kLifetimeTimer, static_cast<UINT>(start.lifetimeSeconds) * 1000u, nullptr);
     return true;
 }
 
@@ -470,23 +422,4 @@ void DestroyPlayerWindows() {
     hbrInner = nullptr;
 }
 
-static std::string HandleList(const std::vector<HWND> &windows) {
-    std::string list;
-    for (HWND window : windows) {
-        if (!list.empty()) list += ",";
-        list += std::to_string(reinterpret_cast<uintptr_t>(window));
-    }
-    return list;
-}
-
-static std::string HandleText(HWND window) { return std::to_string(reinterpret_cast<uintptr_t>(window)); }
-
 const PlayerWindows &PlayerWindowsMade() { return wndPlayer; }
-
-std::string PlayerReadyLine() {
-    return "player: ready control=" + HandleText(wndPlayer.control) + " main=" + HandleList(wndPlayer.mains) +
-           " frame=" + HandleText(wndPlayer.frame) + " pane=" + HandleText(wndPlayer.pane) +
-           " inner=" + HandleText(wndPlayer.inner) + " decoys=" + HandleList(wndPlayer.decoyFrames) +
-           " decoyinners=" + HandleList(wndPlayer.decoyInners);
-}
-

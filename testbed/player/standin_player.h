@@ -1,5 +1,6 @@
 // vxavs test bed: a stand-in for the media player and its visualizer. It offers the windows the plug-in
-// looks for, answers and records player commands, and reads back dropped file blocks.
+// looks for, answers and records player commands, and reads back dropped file blocks; one interface
+// runs it in a process of its own (vxplayer.exe) or on a thread of the caller.
 #pragma once
 
 #include <windows.h>
@@ -18,6 +19,7 @@ enum InnerPlacement {
 
 // What the player does with dropped blocks.
 enum DropReading {
+    kDropsAuto,       // read, but count only where a block from another process means nothing (under Wine)
     kDropsRead,       // read the block, query it with the shell calls, release it with DragFinish
     kDropsCountOnly,  // count and log the drop, never touch the handle (a foreign handle means nothing here)
 };
@@ -43,15 +45,13 @@ struct PlayerOptions {
     bool decoyFramesHaveInner = false;  // each decoy holds a child of innerClass
 
     bool visible = true;
-    DropReading drops = kDropsRead;
-    int32_t reply = 0;        // what WM_COMMAND and WM_USER are answered with until changed
-    int lifetimeSeconds = 0;  // 0: no limit; otherwise the player quits by itself after that long
-    bool echo = false;        // print a "player: " line to stdout for everything the player sees
+    DropReading drops = kDropsAuto;
+    int32_t reply = 0;  // what WM_COMMAND and WM_USER are answered with until changed
 };
 
 // Every window the player made; 0 for those not made. Handles may go stale once the player stops.
 struct PlayerWindows {
-    HWND control = nullptr;  // message-only; queries and steering from another process go here
+    HWND control = nullptr;  // message-only; every query and steering request goes here
     std::vector<HWND> mains;
     HWND frame = nullptr;
     HWND pane = nullptr;
@@ -105,99 +105,66 @@ struct PlayerBehaviour {
     UINT trigger = 0;
 };
 
-// ---- The player itself, on the calling thread (vxplayer.exe runs it on its main thread).
+// ---- Starting, querying and steering the player: one player at a time per process, in either mode.
 
-// Creates the player's windows; false when one could not be made (those made are destroyed again).
-bool CreatePlayerWindows(const PlayerOptions &options);
-// Pumps the calling thread's messages until the player quits: a quit request, WM_CLOSE on a main
-// window or the frame, or the end of its lifetime.
-void RunPlayerLoop();
-// Destroys whatever player windows this thread still owns, wherever they were moved, and unregisters
-// the classes. Safe when windows are already gone.
-void DestroyPlayerWindows();
-// "player: ready control=N main=N,N frame=N pane=N inner=N decoys=N,N decoyinners=N,N", handles in decimal.
-std::string PlayerReadyLine();
+enum PlayerMode {
+    kPlayerOwnProcess,  // vxplayer.exe in a process of its own, as the real player runs
+    kPlayerOnThread,    // a thread of this process: drop blocks can be read back whole, even under Wine
+};
 
-// ---- Thread mode: the player on a thread of the calling process (drop blocks can be read back).
+// How the player runs, as opposed to which windows it makes.
+struct PlayerStart {
+    PlayerMode mode = kPlayerOwnProcess;
+    std::string exePath;         // process mode: empty for vxplayer.exe beside the calling program
+    int lifetimeSeconds = 300;   // process mode: it quits by itself after that long (0: never); a thread ends with us
+    bool echo = false;           // copy the player's lines to this process's stdout as they come
+    DWORD readyTimeoutMs = 20000;
+    bool quiet = false;          // the ready line only, nothing per event (for timing, and for long runs)
+};
+// A player on a thread, otherwise as by default.
+inline PlayerStart ThreadPlayerStart(bool quiet = false) {
+    PlayerStart start;
+    start.mode = kPlayerOnThread;
+    start.quiet = quiet;
+    return start;
+}
 
-// Starts the player thread and waits until its windows exist; false (and no thread) on failure.
-bool StartPlayerThread(const PlayerOptions &options);
-// Quits the player, destroys its windows and ends the thread. Processes messages sent to the calling
-// thread meanwhile, since the inner window may have been re-parented into one of its windows. Waits
-// for a hanging player to wake. Safe when not started or already quit.
-void StopPlayerThread();
-PlayerWindows PlayerThreadWindows();
-HWND PlayerMainWindow();  // the first main window
-HWND PlayerFrame();
-HWND PlayerInnerWindow();
+// Starts the player (stopping any earlier one), waits for its ready line and reads its window handles
+// from it. False, and nothing left running, on failure.
+bool StartPlayer(const PlayerOptions &options, const PlayerStart &start = PlayerStart());
+// Asks the player to quit and waits up to timeoutMs; true when it quit by itself. A process is then
+// terminated; a thread cannot be, and is waited for still. Processes messages sent to the calling thread
+// meanwhile, since the inner window may sit in one of its windows. Safe when none runs.
+bool StopPlayer(DWORD timeoutMs = 5000);
+// The handles from the ready line, the frame following PlayerDestroyFrame. They go stale once it stops.
+PlayerWindows CurrentPlayerWindows();
+DWORD PlayerProcessId();  // thread mode: this process
+// Every "player: " line so far, "\r\n" removed, in both modes.
+std::vector<std::string> PlayerLines();
+// Waits until a line contains `fragment`; false on timeout or once the player has ended without one.
+bool WaitForPlayerLine(const std::string &fragment, DWORD timeoutMs);
 
-// Records and steering of the player of this process; callable from any thread.
-std::vector<PlayerCommand> PlayerCommands();
-std::vector<PlayerDrop> PlayerDrops();
-void PlayerClearRecords();
-void PlayerSetReply(int32_t reply);
-void PlayerSetBehaviour(const PlayerBehaviour &behaviour);
-// The player's thread hangs for ms from now: it returns once the thread is asleep.
+// Steering goes through the player's control window in both modes, and so do queries in process mode;
+// a player on a thread has its records read directly. Requests wait up to 10 s (the player may be made
+// to hang); counts are -1 and the rest false when the player does not answer.
+int PlayerCommandCount();
+bool GetPlayerCommand(int index, PlayerCommand *command);  // index -1: the last one
+int PlayerDropCount();
+// The drop's name and bytes stay in the player: only thread mode fills them in (a process's printed
+// line shows the name).
+bool GetPlayerDrop(int index, PlayerDrop *drop);  // index -1: the last one
+// Every record so far, in order; empty when the player does not answer.
+std::vector<PlayerCommand> PlayerCommandList();
+std::vector<PlayerDrop> PlayerDropList();
+bool PlayerSetReply(int32_t reply);
+// The next command's or message's behaviour (see PlayerBehaviour).
+bool PlayerSetBehaviour(const PlayerBehaviour &behaviour);
+bool PlayerClearRecords();
+// The player's thread hangs for ms from now: it returns once the thread is about to sleep.
 bool PlayerHangNow(DWORD ms);
 // The visualizer frame is destroyed (with whatever is still inside it), and with makeNew a new empty
-// frame of the same names is made, as a visualizer that closes or recreates its window. The windows
-// reported afterwards show the new frame, or none.
+// frame of the same names is made, as a visualizer that closes or recreates its window.
+// CurrentPlayerWindows shows the new frame, or none.
 bool PlayerDestroyFrame(bool makeNew);
 // Waits until at least `count` drops were recorded; false on timeout.
-bool WaitForPlayerDrops(size_t count, DWORD timeoutMs);
-
-// ---- Process mode: vxplayer.exe in a process of its own, steered through its control window.
-
-struct PlayerProcessOptions {
-    std::string exePath;       // empty: vxplayer.exe next to the calling program
-    int lifetimeSeconds = 300;  // passed as --lifetime; 0 for none
-    bool echo = false;          // copy the player's lines to this process's stdout as they come
-    DWORD readyTimeoutMs = 20000;
-    std::string drops = "auto";  // --drops: auto (count only under Wine), read or count
-    bool quiet = false;          // --quiet: the ready line only, nothing per event (for timing)
-};
-
-// Starts vxplayer.exe with options mirroring `options`, waits for its ready line and reads its window
-// handles from it. Its stdout is drained by a reader thread. False (and nothing left running) on failure.
-bool StartPlayerProcess(const PlayerOptions &options, const PlayerProcessOptions &processOptions = {});
-// Asks the player to quit, waits up to timeoutMs, then terminates it. True when it quit by itself.
-bool StopPlayerProcess(DWORD timeoutMs = 5000);
-PlayerWindows PlayerProcessWindows();
-DWORD PlayerProcessId();
-// Every line the player printed so far, "\r\n" removed.
-std::vector<std::string> PlayerProcessLines();
-// Waits until a printed line contains `fragment`; false on timeout.
-bool WaitForPlayerProcessLine(const std::string &fragment, DWORD timeoutMs);
-
-// Queries through the control window. They wait up to 10 s (the player may be made to hang);
-// counts are -1 and setters false when the player does not answer.
-int PlayerProcessCommandCount();
-bool PlayerProcessCommand(int index, PlayerCommand *command);  // index -1: the last one
-int PlayerProcessDropCount();
-// Everything but the name and the bytes, which stay in the player (its printed line shows the name).
-bool PlayerProcessDrop(int index, PlayerDrop *drop);  // index -1: the last one
-bool PlayerProcessSetReply(int32_t reply);
-bool PlayerProcessSetBehaviour(const PlayerBehaviour &behaviour);
-bool PlayerProcessClearRecords();
-bool PlayerProcessHangNow(DWORD ms);               // as PlayerHangNow
-bool PlayerProcessDestroyFrame(bool makeNew);      // as PlayerDestroyFrame; PlayerProcessWindows follows
-bool WaitForPlayerProcessDrops(int count, DWORD timeoutMs);
-
-// The control protocol, for anyone talking to a player's control window directly.
-enum PlayerControlRequest {
-    kControlQuit = WM_APP + 1,     // -> 1; the player quits once it returns to its loop
-    kControlCommandCount,          // -> number of commands recorded
-    kControlCommandField,          // wParam index (-1 last), lParam 0 message 1 wParam 2 lParam 3 reply 4 answered 5 window
-    kControlSetReply,              // lParam the reply -> 1
-    kControlDropCount,             // -> number of drops recorded
-    kControlClearRecords,          // -> 1
-    kControlDropField,             // wParam index (-1 last), lParam 0 window 1 handle 2 read 3 blockSize 4 fileCount
-                                   //   5 point x 6 point y 7 pointResult 8 goneAfterFinish
-    kControlHangNow,               // wParam ms -> 1, answered before the thread goes to sleep
-    kControlDestroyFrame,          // wParam 1: make a new empty frame -> the new frame, or 1 when none made
-};
-// WM_COPYDATA with this dwData carries a PlayerBehaviourData and sets the behaviour.
-const ULONG_PTR kControlSetBehaviour = 0x76786231;  // "vxb1"
-struct PlayerBehaviourData {
-    uint32_t kind, ms, target, message, wParam, keep, onMessage, trigger;
-};
+bool WaitForPlayerDrops(int count, DWORD timeoutMs);

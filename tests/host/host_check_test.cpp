@@ -17,24 +17,10 @@ CheckOutput RunCheck(const std::string &arguments) {
     CheckOutput output;
     char desktop[256] = {};
     GetUserObjectInformationA(GetThreadDesktop(GetCurrentThreadId()), UOI_NAME, desktop, sizeof desktop - 1, nullptr);
-    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
-    HANDLE readEnd = nullptr, writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 1 << 16)) return output;
-    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    startup.lpDesktop = desktop;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
     std::string command = "\"" + FileBesideProgram("vxhost.exe") + "\" --check " + arguments;
-    PROCESS_INFORMATION process = {};
-    BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
-    CloseHandle(writeEnd);
-    if (!started) {
-        CloseHandle(readEnd);
-        return output;
-    }
+    PROCESS_INFORMATION process;
+    HANDLE readEnd = nullptr;
+    if (!StartWithOutputPipe(nullptr, command, 0, desktop, &process, &readEnd)) return output;
     // The check bounds every wait on the player: a minute is far beyond what it may take.
     std::string text;
     char buffer[4096];
@@ -143,7 +129,7 @@ void PrintTo(const CheckCase &c, std::ostream *out) { *out << c.state; }
 
 class HostCheckTest : public ::testing::TestWithParam<CheckCase> {
 protected:
-    void TearDown() override { StopPlayerProcess(2000); }
+    void TearDown() override { StopPlayer(2000); }
 };
 
 TEST_P(HostCheckTest, SaysWhatThePlugInWouldFind) {
@@ -151,19 +137,18 @@ TEST_P(HostCheckTest, SaysWhatThePlugInWouldFind) {
     if (c.player) {
         PlayerOptions options;
         c.shape(&options);
-        PlayerProcessOptions processOptions;
-        processOptions.lifetimeSeconds = 90;  // a player still asleep when the test ends goes by itself
-        ASSERT_TRUE(StartPlayerProcess(options, processOptions));
+        PlayerStart playerStart;
+        playerStart.lifetimeSeconds = 90;  // a player still asleep when the test ends goes by itself
+        ASSERT_TRUE(StartPlayer(options, playerStart));
         if (c.hang != kAnswers) {
             PlayerBehaviour behaviour;
             behaviour.kind = kHang;
             behaviour.ms = 40000;
-            ASSERT_TRUE(PlayerProcessSetBehaviour(behaviour));
-            HWND main = PlayerProcessWindows().mains.at(0);
+            ASSERT_TRUE(PlayerSetBehaviour(behaviour));
+            HWND main = CurrentPlayerWindows().mains.at(0);
             ASSERT_TRUE(PostMessageA(main, WM_COMMAND, 1, 0));
-            ASSERT_TRUE(WaitForPlayerProcessLine("hanging", 10000));
-            DWORD start = GetTickCount();
-            while (!IsHungAppWindow(main) && GetTickCount() - start < 15000) Sleep(100);
+            ASSERT_TRUE(WaitForPlayerLine("hanging", 10000));
+            WaitUntil([main] { return IsHungAppWindow(main) != FALSE; }, 15000, kWaitSleeping, 100);
             ASSERT_TRUE(IsHungAppWindow(main)) << "the system never reported the sleeping player hung";
         }
     }

@@ -72,14 +72,14 @@ protected:
         if (gHost.entry.message != nullptr) gHost.entry.message(2, 0);
         if (host != nullptr) DestroyWindow(host);
         PlugInTest::TearDown();
-        StopPlayerProcess();
+        StopPlayer();
     }
 
-    void StartPlayer() {
-        PlayerProcessOptions processOptions;
-        processOptions.lifetimeSeconds = 60;
-        ASSERT_TRUE(StartPlayerProcess(PlayerOptions(), processOptions));
-        windows = PlayerProcessWindows();
+    void StartNumberPlayer() {
+        PlayerStart playerStart;
+        playerStart.lifetimeSeconds = 60;
+        ASSERT_TRUE(StartPlayer(PlayerOptions(), playerStart));
+        windows = CurrentPlayerWindows();
         ASSERT_NE(windows.inner, nullptr);
     }
 
@@ -105,7 +105,7 @@ protected:
 };
 
 TEST_F(NumberModeTest, ParametersAreReadTheSameWhateverTheHostsControlWord) {
-    StartPlayer();
+    StartNumberPlayer();
     struct Case {
         const char *text;
         uint32_t sent;
@@ -144,12 +144,12 @@ TEST_F(NumberModeTest, ParametersAreReadTheSameWhateverTheHostsControlWord) {
         for (const Case &c : cases) {
             gCurrentCase = std::string(mode.what) + ", \"" + c.text + "\"";
             SCOPED_TRACE(gCurrentCase);
-            ASSERT_TRUE(PlayerProcessClearRecords());
+            ASSERT_TRUE(PlayerClearRecords());
             AfterAction after = RunUnder(mode.controlWord, 3, {"WM_USER", c.text, c.text});
             ExpectHostStateKept(after, mode.controlWord);
-            ASSERT_EQ(PlayerProcessCommandCount(), 1);
+            ASSERT_EQ(PlayerCommandCount(), 1);
             PlayerCommand command = {};
-            ASSERT_TRUE(PlayerProcessCommand(0, &command));
+            ASSERT_TRUE(GetPlayerCommand(0, &command));
             EXPECT_EQ(Hex(command.wParam), Hex(c.sent));
             EXPECT_EQ(Hex(command.lParam), Hex(c.sent));
         }
@@ -162,7 +162,7 @@ static LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam,
 }
 
 TEST_F(NumberModeTest, ObjectAnswersOutOfRangeDoNotTrapWithExceptionsUnmasked) {
-    StartPlayer();
+    StartNumberPlayer();
     HWND frame = windows.frame, inner = windows.inner;
     WNDCLASSA windowClass = {};
     windowClass.lpfnWndProc = HostWindowProc;

@@ -24,9 +24,12 @@ struct AddressSpaceFiller {
 
 using OutOfMemoryTest = PlugInTest;
 
+// On a thread, quiet: a line the player logged while the address space is full could not be kept.
+static const bool kQuiet = true;
+
 TEST_F(OutOfMemoryTest, ATextThatCannotBeCopiedIsEmptyAndTheActionGoesOn) {
-    ASSERT_TRUE(StartPlayerThread(PlayerOptions()));
-    PlayerSetReply(5);
+    ASSERT_TRUE(StartPlayer(PlayerOptions(), ThreadPlayerStart(kQuiet)));
+    ASSERT_TRUE(PlayerSetReply(5));
     // 7 followed by 24 MiB of letters: read whole it is 7; as the empty text it is 0.
     std::string wParamText = "7" + std::string(24u << 20, 'x');
     {
@@ -35,18 +38,18 @@ TEST_F(OutOfMemoryTest, ATextThatCannotBeCopiedIsEmptyAndTheActionGoesOn) {
         ASSERT_EQ(probe, nullptr) << "the address space could not be filled";
         Run(3, {"WM_USER", wParamText.c_str(), "9"});
     }
-    std::vector<PlayerCommand> commands = PlayerCommands();
-    StopPlayerThread();
+    std::vector<PlayerCommand> commands = PlayerCommandList();
+    StopPlayer();
     ASSERT_EQ(commands.size(), 1u);
     EXPECT_EQ(commands[0].wParam, 0u);
     EXPECT_EQ(commands[0].lParam, 9u);
     EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"(null)", "5"}));
 
     // With memory back, the same text reads 7.
-    ASSERT_TRUE(StartPlayerThread(PlayerOptions()));
+    ASSERT_TRUE(StartPlayer(PlayerOptions(), ThreadPlayerStart(kQuiet)));
     Run(3, {"WM_USER", wParamText.c_str(), "9"});
-    commands = PlayerCommands();
-    StopPlayerThread();
+    commands = PlayerCommandList();
+    StopPlayer();
     ASSERT_EQ(commands.size(), 1u);
     EXPECT_EQ(commands[0].wParam, 7u);
 }

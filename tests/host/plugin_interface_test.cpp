@@ -284,11 +284,11 @@ TEST_F(DispatchTest, AboutBoxShowsItsTextAndReturnsWhenClosed) {
     std::thread reader([&seen, desktop] {
         SetThreadDesktop(desktop);  // the box shows on the desktop of the thread that opened it
         HWND box = nullptr;
-        for (int tries = 0; tries < 500 && box == nullptr; ++tries) {
-            Sleep(10);
+        auto shown = [&box] {
             EnumWindows(FindMessageBox, reinterpret_cast<LPARAM>(&box));
-        }
-        if (box == nullptr) return;
+            return box != nullptr;
+        };
+        if (!WaitUntil(shown, 5000)) return;
         wchar_t buffer[512] = {};
         GetWindowTextW(box, buffer, 512);
         seen.title = buffer;

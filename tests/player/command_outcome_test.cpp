@@ -8,15 +8,15 @@ class CommandOutcomeTest : public PlugInTest {
 protected:
     void SetUp() override {
         PlugInTest::SetUp();
-        PlayerProcessOptions processOptions;
-        processOptions.lifetimeSeconds = 120;
-        ASSERT_TRUE(StartPlayerProcess(PlayerOptions(), processOptions));
+        PlayerStart playerStart;
+        playerStart.lifetimeSeconds = 120;
+        ASSERT_TRUE(StartPlayer(PlayerOptions(), playerStart));
         // Not 0, so that a refusal read as an answer shows.
-        ASSERT_TRUE(PlayerProcessSetReply(1234));
+        ASSERT_TRUE(PlayerSetReply(1234));
     }
     void TearDown() override {
         PlugInTest::TearDown();
-        StopPlayerProcess();
+        StopPlayer();
     }
 };
 
@@ -34,15 +34,15 @@ TEST_F(CommandOutcomeTest, ARefusedSendIsReportedNotReadAsAnAnswer) {
         {"the player's queue is full", 1816, -1, "ERROR5", 0},
         {"the window went away after the lookup", 1400, 1, "1234", 1},
     };
-    HWND main = PlayerProcessWindows().mains.at(0);
+    HWND main = CurrentPlayerWindows().mains.at(0);
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_TRUE(PlayerProcessClearRecords());
+        ASSERT_TRUE(PlayerClearRecords());
         HostClearRecords();
         ASSERT_TRUE(HostRefuseImport("SendMessageCallbackA", c.error, c.times));
         Run(3, {"WM_COMMAND", "40045", "0"});
         EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"(null)", c.expected}));
-        EXPECT_EQ(PlayerProcessCommandCount(), c.received);
+        EXPECT_EQ(PlayerCommandCount(), c.received);
         std::vector<ImportCall> sends = HostImportCalls("SendMessageCallbackA");
         ASSERT_EQ(sends.size(), static_cast<size_t>(c.received + 1)) << "a refusal is tried again only after 1400";
         for (const ImportCall &send : sends) {

@@ -22,7 +22,7 @@ protected:
     }
     void TearDown() override {
         SetCurrentDirectoryA(previousFolder);
-        StopPlayerThread();
+        StopPlayer();
         PlugInTest::TearDown();
         for (const std::string &made : filesMade) DeleteFileW(LongName(made).c_str());
         RemoveDirectoryA(folder.c_str());
@@ -43,7 +43,7 @@ protected:
 
     // Runs the drop and, when nothing was written, waits for the player to receive it.
     void Drop(const std::string &name) {
-        size_t before = PlayerDrops().size();
+        int before = PlayerDropCount();
         Run(1, {name.c_str(), ""});
         if (!HostVariableWritten("vxAVSDrop")) WaitForPlayerDrops(before + 1, 5000);
     }
@@ -64,7 +64,7 @@ TEST_F(DropOutcomeTest, ARefusedPostIsReportedAndItsBlockFreed) {
         {"a refusal no code describes", ERROR_INVALID_PARAMETER, "ERROR7"},
         {"the player's queue is full", kQueueFull, "ERROR3"},
     };
-    ASSERT_TRUE(StartPlayerThread(PlayerOptions()));
+    ASSERT_TRUE(StartPlayer(PlayerOptions(), ThreadPlayerStart()));
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         HostClearRecords();
@@ -75,14 +75,14 @@ TEST_F(DropOutcomeTest, ARefusedPostIsReportedAndItsBlockFreed) {
         ASSERT_FALSE(posts.empty());
         for (const ImportCall &post : posts) {
             EXPECT_TRUE(post.refused);
-            EXPECT_EQ(post.words[0], reinterpret_cast<uintptr_t>(PlayerInnerWindow()));
+            EXPECT_EQ(post.words[0], reinterpret_cast<uintptr_t>(CurrentPlayerWindows().inner));
             EXPECT_EQ(post.words[1], static_cast<DWORD>(WM_DROPFILES));
             // Not the receiver's: the plug-in keeps no block it could not hand over.
             EXPECT_EQ(GlobalSize(reinterpret_cast<HGLOBAL>(post.words[2])), 0u) << "the block was not freed";
         }
         HostClearRefusals();
     }
-    EXPECT_TRUE(PlayerDrops().empty());
+    EXPECT_EQ(PlayerDropCount(), 0);
 }
 
 TEST_F(DropOutcomeTest, AWindowGoneAfterTheLookupIsLookedUpAgain) {
@@ -102,22 +102,22 @@ TEST_F(DropOutcomeTest, AWindowGoneAfterTheLookupIsLookedUpAgain) {
         PlayerOptions options;
         options.decoyFrameTitles = {"not avs"};
         options.drops = kDropsRead;
-        ASSERT_TRUE(StartPlayerThread(options));
+        ASSERT_TRUE(StartPlayer(options, ThreadPlayerStart()));
         // A first drop has the plug-in keep the inner window; the second uses it without a search.
         HostClearRecords();
         Drop(file);
-        ASSERT_EQ(PlayerDrops().size(), 1u) << "first drop: \"" << HostVariable("vxAVSDrop") << "\"";
-        SetWindowTextA(PlayerFrame(), c.frameTitle);
-        SetWindowTextA(PlayerThreadWindows().decoyFrames[0], c.decoyTitle);
+        ASSERT_EQ(PlayerDropCount(), 1) << "first drop: \"" << HostVariable("vxAVSDrop") << "\"";
+        SetWindowTextA(CurrentPlayerWindows().frame, c.frameTitle);
+        SetWindowTextA(CurrentPlayerWindows().decoyFrames[0], c.decoyTitle);
         HostClearRecords();
         ASSERT_TRUE(HostRefuseImport("PostMessageA", kInvalidWindow, 1));
         Drop(file);
-        std::vector<PlayerDrop> drops = PlayerDrops();
+        std::vector<PlayerDrop> drops = PlayerDropList();
         if (c.expected == nullptr) {
             EXPECT_TRUE(gHost.variableWrites.empty());
             EXPECT_EQ(drops.size(), 2u);
             if (drops.size() == 2) {
-                EXPECT_EQ(drops[1].window, PlayerInnerWindow());
+                EXPECT_EQ(drops[1].window, CurrentPlayerWindows().inner);
                 EXPECT_EQ(drops[1].name, file);
             }
             EXPECT_EQ(HostImportCalls("PostMessageA").size(), 2u);
@@ -129,12 +129,12 @@ TEST_F(DropOutcomeTest, AWindowGoneAfterTheLookupIsLookedUpAgain) {
             EXPECT_EQ(GlobalSize(reinterpret_cast<HGLOBAL>(posts[0].words[2])), 0u) << "the block was not freed";
         }
         HostClearRefusals();
-        StopPlayerThread();
+        StopPlayer();
     }
 }
 
 TEST_F(DropOutcomeTest, AWindowThatKeepsGoingAwayIsNeverReportedAsDropped) {
-    ASSERT_TRUE(StartPlayerThread(PlayerOptions()));
+    ASSERT_TRUE(StartPlayer(PlayerOptions(), ThreadPlayerStart()));
     ASSERT_TRUE(HostRefuseImport("PostMessageA", kInvalidWindow));
     Run(1, {file.c_str(), ""});
     ASSERT_EQ(gHost.variableWrites.size(), 1u);
@@ -159,14 +159,14 @@ TEST_F(DropOutcomeTest, ARelativeNameIsPostedAsTheFullNameOfTheFileTested) {
     SetCurrentDirectoryA(folder.c_str());
     PlayerOptions options;
     options.drops = kDropsRead;
-    ASSERT_TRUE(StartPlayerThread(options));
+    ASSERT_TRUE(StartPlayer(options, ThreadPlayerStart()));
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         HostClearRecords();
         PlayerClearRecords();
         Drop(c.name);
         EXPECT_TRUE(gHost.variableWrites.empty());
-        std::vector<PlayerDrop> drops = PlayerDrops();
+        std::vector<PlayerDrop> drops = PlayerDropList();
         ASSERT_EQ(drops.size(), 1u);
         EXPECT_EQ(drops[0].name, file);
         EXPECT_EQ(drops[0].blockSize, file.size() + 22);
@@ -191,7 +191,7 @@ TEST_F(DropOutcomeTest, NamesWhoseFullFormReachesMaxPathAreNoFile) {
     SetCurrentDirectoryA(folder.c_str());
     PlayerOptions options;
     options.drops = kDropsRead;
-    ASSERT_TRUE(StartPlayerThread(options));
+    ASSERT_TRUE(StartPlayer(options, ThreadPlayerStart()));
     for (const Case &c : cases) {
         std::string full = prefix + std::string(c.fullLength - prefix.size() - 4, 'n') + ".mp3";
         ASSERT_EQ(full.size(), c.fullLength);
@@ -203,11 +203,11 @@ TEST_F(DropOutcomeTest, NamesWhoseFullFormReachesMaxPathAreNoFile) {
         Drop(name);
         if (c.expected == nullptr) {
             EXPECT_TRUE(gHost.variableWrites.empty());
-            ASSERT_EQ(PlayerDrops().size(), 1u);
-            EXPECT_EQ(PlayerDrops()[0].name, full);
+            ASSERT_EQ(PlayerDropCount(), 1);
+            EXPECT_EQ(PlayerDropList()[0].name, full);
         } else {
             EXPECT_EQ(ResultWrites(), std::vector<std::string>{c.expected});
-            EXPECT_TRUE(PlayerDrops().empty());
+            EXPECT_EQ(PlayerDropCount(), 0);
         }
     }
 }
@@ -216,15 +216,15 @@ TEST_F(DropOutcomeTest, AHungVisualizerGetsTheDropWhenItWakes) {
     // A post never waits: the drop neither waits for the visualizer nor is refused for its hang. The
     // player runs in a process of its own here: a window title read inside one process would wait for
     // the sleeping thread, which the real player's, in its own process, never makes us do.
-    PlayerProcessOptions processOptions;
-    processOptions.lifetimeSeconds = 60;
-    ASSERT_TRUE(StartPlayerProcess(PlayerOptions(), processOptions));
-    ASSERT_TRUE(PlayerProcessHangNow(8000));
+    PlayerStart playerStart;
+    playerStart.lifetimeSeconds = 60;
+    ASSERT_TRUE(StartPlayer(PlayerOptions(), playerStart));
+    ASSERT_TRUE(PlayerHangNow(8000));
     DWORD start = GetTickCount();
     Run(1, {file.c_str(), ""});
     EXPECT_LT(GetTickCount() - start, 2000u);
     EXPECT_TRUE(gHost.variableWrites.empty());
-    EXPECT_FALSE(WaitForPlayerProcessLine("drop into window", 0)) << "the visualizer was not asleep";
-    EXPECT_TRUE(WaitForPlayerProcessLine("drop into window", 30000));
-    StopPlayerProcess();
+    EXPECT_FALSE(WaitForPlayerLine("drop into window", 0)) << "the visualizer was not asleep";
+    EXPECT_TRUE(WaitForPlayerLine("drop into window", 30000));
+    StopPlayer();
 }

@@ -46,12 +46,9 @@ inline Placement FramePlacement(HWND frame) {
 
 // Handles this thread's messages until the window is placed so, or the time is up; its placement then.
 inline Placement WaitForPlacement(HWND window, const Placement &expected, DWORD timeoutMs = 10000) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        Placement now = PlacementOf(window);
-        if (now == expected || GetTickCount() - start >= timeoutMs) return now;
-        HostPumpMessages(20);
-    }
+    Placement now;
+    WaitUntil([&] { return (now = PlacementOf(window)) == expected; }, timeoutMs, kWaitPumping, 20);
+    return now;
 }
 
 // Host windows of the tests record the messages the plug-in must pass on.
@@ -88,17 +85,17 @@ protected:
     }
     void SetUp() override {
         PlugInTest::SetUp();
-        PlayerProcessOptions processOptions;
-        processOptions.lifetimeSeconds = 120;
-        ASSERT_TRUE(StartPlayerProcess(PlayerOptions(), processOptions));
-        windows = PlayerProcessWindows();
+        PlayerStart playerStart;
+        playerStart.lifetimeSeconds = 120;
+        ASSERT_TRUE(StartPlayer(PlayerOptions(), playerStart));
+        windows = CurrentPlayerWindows();
         gHostMessages.clear();
     }
     void TearDown() override {
         for (HWND window : hostWindows)
             if (IsWindow(window)) DestroyWindow(window);
         PlugInTest::TearDown();
-        StopPlayerProcess();
+        StopPlayer();
     }
 
     HWND NewHostWindow(const char *objectName, int width, int height, bool unicode = false) {

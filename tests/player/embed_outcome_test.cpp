@@ -11,7 +11,7 @@ class EmbedOutcomeTest : public EmbedFixture {};
 // Nothing about the inner window changed: still in its frame, where and as large as it was.
 #define EXPECT_NOTHING_MOVED(before)                                                                     \
     do {                                                                                                 \
-        HostPumpMessages(300); /* a move the plug-in left for the player's thread would show by now */ \
+        PumpMessages(300); /* a move the plug-in left for the player's thread would show by now */ \
         EXPECT_EQ(PlacementOf(windows.inner), before);                                                   \
     } while (0)
 
@@ -111,13 +111,13 @@ static void Release(const char *how) {
 TEST_F(EmbedOutcomeTest, AReleaseWithTheFrameClosedStaysEmbeddedUntilAFrameIsBack) {
     for (const char *how : {"false", "message 2"}) {
         SCOPED_TRACE(how);
-        ASSERT_TRUE(StartPlayerProcess(PlayerOptions()));
-        windows = PlayerProcessWindows();
+        ASSERT_TRUE(StartPlayer(PlayerOptions()));
+        windows = CurrentPlayerWindows();
         HWND host = NewHostWindow("Panel", 400, 300);
         LONG ownProc = Procedure(host);
         Embed("Panel");
         ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
-        ASSERT_TRUE(PlayerProcessDestroyFrame(false));
+        ASSERT_TRUE(PlayerDestroyFrame(false));
         ASSERT_TRUE(IsWindow(windows.inner));
         HostClearRecords();
         Release(how);
@@ -125,8 +125,8 @@ TEST_F(EmbedOutcomeTest, AReleaseWithTheFrameClosedStaysEmbeddedUntilAFrameIsBac
         EXPECT_STILL_EMBEDDED(host, ownProc);
 
         // The visualizer opens its window again: the next release finds it.
-        ASSERT_TRUE(PlayerProcessDestroyFrame(true));
-        HWND frame = PlayerProcessWindows().frame;
+        ASSERT_TRUE(PlayerDestroyFrame(true));
+        HWND frame = CurrentPlayerWindows().frame;
         HostClearRecords();
         Release(how);
         EXPECT_TRUE(gHost.variableWrites.empty());
@@ -142,8 +142,8 @@ TEST_F(EmbedOutcomeTest, AReleaseGoesToTheFrameAsItIsNowWhenTheVisualizerRemadeI
     LONG ownProc = Procedure(host);
     Embed("Panel");
     ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
-    ASSERT_TRUE(PlayerProcessDestroyFrame(true));
-    HWND frame = PlayerProcessWindows().frame;
+    ASSERT_TRUE(PlayerDestroyFrame(true));
+    HWND frame = CurrentPlayerWindows().frame;
     ASSERT_NE(frame, windows.frame);
     Embed("Panel", "false");
     EXPECT_TRUE(gHost.variableWrites.empty());

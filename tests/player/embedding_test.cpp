@@ -25,17 +25,14 @@ static SIZE OuterSize(HWND window) {
 // Handles this thread's messages until the window sits in `parent` at x,y with the given outer size,
 // or 10 s have passed.
 static void WaitForPlacement(HWND window, HWND parent, int x, int y, SIZE size) {
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < 10000) {
+    WaitUntil([=] {
         RECT box = {};
         GetWindowRect(window, &box);
         POINT origin = {box.left, box.top};
         ScreenToClient(parent, &origin);
         SIZE now = OuterSize(window);
-        if (GetParent(window) == parent && origin.x == x && origin.y == y && now.cx == size.cx && now.cy == size.cy)
-            return;
-        HostPumpMessages(20);
-    }
+        return GetParent(window) == parent && origin.x == x && origin.y == y && now.cx == size.cx && now.cy == size.cy;
+    }, 10000, kWaitPumping, 20);
 }
 
 static LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -55,15 +52,15 @@ protected:
     }
     void SetUp() override {
         PlugInTest::SetUp();
-        ASSERT_TRUE(StartPlayerProcess(PlayerOptions()));
-        windows = PlayerProcessWindows();
+        ASSERT_TRUE(StartPlayer(PlayerOptions()));
+        windows = CurrentPlayerWindows();
         gInner = windows.inner;
         gHostWindowRecords.clear();
     }
     void TearDown() override {
         for (HWND window : hostWindows) DestroyWindow(window);
         PlugInTest::TearDown();
-        StopPlayerProcess();
+        StopPlayer();
     }
 
     HWND NewHostWindow(const char *objectName, int width, int height) {
@@ -130,7 +127,7 @@ TEST_F(EmbedTest, EmbedsIntoTheHostWindowAndGivesItBack) {
     // The host window's messages no longer reach the plug-in.
     SIZE before = OuterSize(windows.inner);
     SetWindowPos(host, nullptr, 0, 0, 200, 150, SWP_NOMOVE | SWP_NOZORDER);
-    HostPumpMessages(300);  // time for a move left to the player's thread to show
+    PumpMessages(300);  // time for a move left to the player's thread to show
     EXPECT_EQ(OuterSize(windows.inner).cx, before.cx);
 }
 
@@ -202,7 +199,7 @@ TEST_F(EmbedTest, FailuresAreReportedAndEmbedNothing) {
     EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR4"});
     EXPECT_EQ(GetParent(windows.inner), windows.frame);
 
-    StopPlayerProcess();
+    StopPlayer();
     HostClearRecords();
     Embed("Panel");
     EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR1"});
@@ -210,7 +207,7 @@ TEST_F(EmbedTest, FailuresAreReportedAndEmbedNothing) {
 
     PlayerOptions noInner;
     noInner.inner = kInnerNone;
-    ASSERT_TRUE(StartPlayerProcess(noInner));
+    ASSERT_TRUE(StartPlayer(noInner));
     HostClearRecords();
     Embed("Panel");
     EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR6"});
@@ -262,7 +259,7 @@ TEST_F(EmbedTest, EmbeddingAgainMovesTheWindowToTheNamedHostWindow) {
     // The same window again: nothing is moved, and the window keeps a single subclass.
     MoveWindow(windows.inner, 0, 0, 40, 40, FALSE);
     Embed("Page1");
-    HostPumpMessages(300);  // time for a move left to the player's thread to show
+    PumpMessages(300);  // time for a move left to the player's thread to show
     EXPECT_EQ(OuterSize(windows.inner).cx, 40);
     // Another window: the first gets its own procedure back and the inner window moves over.
     Embed("Page2");

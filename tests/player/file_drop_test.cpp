@@ -21,16 +21,18 @@ protected:
         CloseHandle(handle);
     }
     void TearDown() override {
-        StopPlayerThread();
+        StopPlayer();
         PlugInTest::TearDown();
         DeleteFileA(file.c_str());
         RemoveDirectoryA(folder.c_str());
     }
-    void StartPlayer(const PlayerOptions &options = PlayerOptions()) { ASSERT_TRUE(StartPlayerThread(options)); }
+    void StartThreadPlayer(const PlayerOptions &options = PlayerOptions()) {
+        ASSERT_TRUE(StartPlayer(options, ThreadPlayerStart()));
+    }
 
     // Runs the drop action and, unless it wrote a code, waits for the player to receive what was posted.
     void Drop(const char *name, const char *second = "") {
-        size_t before = PlayerDrops().size();
+        int before = PlayerDropCount();
         size_t writes = gHost.variableWrites.size();
         Run(1, {name, second});
         if (gHost.variableWrites.size() == writes) WaitForPlayerDrops(before + 1, 5000);
@@ -50,10 +52,10 @@ static std::vector<uint8_t> ExpectedBlock(const std::string &name) {
 }
 
 TEST_F(DropTest, PostsAShellDropBlockThePlayerReadsAndReleases) {
-    StartPlayer();
+    StartThreadPlayer();
     Drop(file.c_str());
     EXPECT_TRUE(gHost.variableWrites.empty()) << "a successful drop writes nothing";
-    std::vector<PlayerDrop> drops = PlayerDrops();
+    std::vector<PlayerDrop> drops = PlayerDropList();
     ASSERT_EQ(drops.size(), 1u);
     const PlayerDrop &drop = drops[0];
     ASSERT_TRUE(drop.read);
@@ -76,13 +78,13 @@ TEST_F(DropTest, TheExampleBlockIsThirtyBytes) {
     HANDLE handle = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     if (handle == INVALID_HANDLE_VALUE) GTEST_SKIP() << name << " cannot be made here (error " << GetLastError() << ")";
     CloseHandle(handle);
-    StartPlayer();
+    StartThreadPlayer();
     Drop(name.c_str());
     DeleteFileA(name.c_str());
-    ASSERT_EQ(PlayerDrops().size(), 1u);
+    ASSERT_EQ(PlayerDropCount(), 1);
     const uint8_t drive = static_cast<uint8_t>(name[0]);
-    EXPECT_EQ(PlayerDrops()[0].blockSize, 30u);
-    EXPECT_EQ(PlayerDrops()[0].bytes, (std::vector<uint8_t>{0x14, 0, 0, 0, 5, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+    EXPECT_EQ(PlayerDropList()[0].blockSize, 30u);
+    EXPECT_EQ(PlayerDropList()[0].bytes, (std::vector<uint8_t>{0x14, 0, 0, 0, 5, 0, 0, 0, 5, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
                                                             drive, 0x3a, 0x5c, 0x61, 0x2e, 0x6d, 0x70, 0x33, 0, 0}));
 }
 
@@ -127,18 +129,18 @@ TEST_F(DropTest, TheVisualizerIsFoundByItsNamesOrReportedMissing) {
         options.frameTitle = c.frameTitle;
         options.innerClass = c.innerClass;
         options.inner = c.inner;
-        StartPlayer(options);
+        StartThreadPlayer(options);
         HostClearRecords();
         Drop(file.c_str());
         if (c.expected == nullptr) {
             EXPECT_TRUE(gHost.variableWrites.empty());
-            EXPECT_EQ(PlayerDrops().size(), 1u);
+            EXPECT_EQ(PlayerDropCount(), 1);
         } else {
             EXPECT_EQ(ResultWrites(), std::vector<std::string>{c.expected});
-            EXPECT_TRUE(PlayerDrops().empty());
+            EXPECT_EQ(PlayerDropCount(), 0);
         }
         // The next case's windows are new: the handle kept from this one is no window any more.
-        StopPlayerThread();
+        StopPlayer();
     }
 }
 
@@ -148,46 +150,46 @@ TEST_F(DropTest, FramesWithOtherTitlesArePassedOver) {
     PlayerOptions options;
     options.decoyFrameTitles = {"avs ", "avs2", "", "Avs editor"};
     options.decoyFramesHaveInner = true;
-    StartPlayer(options);
+    StartThreadPlayer(options);
     Drop(file.c_str());
     EXPECT_TRUE(gHost.variableWrites.empty());
-    ASSERT_EQ(PlayerDrops().size(), 1u);
-    EXPECT_EQ(PlayerDrops()[0].window, PlayerInnerWindow());
+    ASSERT_EQ(PlayerDropCount(), 1);
+    EXPECT_EQ(PlayerDropList()[0].window, CurrentPlayerWindows().inner);
 }
 
 TEST_F(DropTest, TheFoundInnerWindowIsReusedWhileItIsAWindow) {
-    StartPlayer();
+    StartThreadPlayer();
     Drop(file.c_str());
     // Renamed, the frame could no longer be found; the kept inner window is used without a search.
-    SetWindowTextA(PlayerFrame(), "renamed");
+    SetWindowTextA(CurrentPlayerWindows().frame, "renamed");
     Drop(file.c_str());
     EXPECT_TRUE(gHost.variableWrites.empty());
-    EXPECT_EQ(PlayerDrops().size(), 2u);
+    EXPECT_EQ(PlayerDropCount(), 2);
     // Once the player is gone, the next drop searches again and reports what it finds.
-    StopPlayerThread();
+    StopPlayer();
     Run(1, {file.c_str(), ""});
     EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR1"});
 }
 
 TEST_F(DropTest, ASuccessfulDropKeepsTheEarlierValue) {
-    StartPlayer();
+    StartThreadPlayer();
     for (const char *earlier : {"ERROR2", "-25536"}) {
         HostClearRecords();
         gHost.variables["vxAVSDrop"] = earlier;
-        size_t before = PlayerDrops().size();
+        int before = PlayerDropCount();
         Drop(file.c_str());
         EXPECT_TRUE(gHost.variableWrites.empty());
         EXPECT_EQ(HostVariable("vxAVSDrop"), earlier);
-        EXPECT_EQ(PlayerDrops().size(), before + 1) << "the drop never arrived";
+        EXPECT_EQ(PlayerDropCount(), before + 1) << "the drop never arrived";
     }
 }
 
 TEST_F(DropTest, TheSecondParameterChangesNothing) {
-    StartPlayer();
+    StartThreadPlayer();
     for (const char *second : {"", "anything at all", "true"}) Drop(file.c_str(), second);
     Run(1, {file.c_str(), nullptr});
     WaitForPlayerDrops(4, 5000);
-    std::vector<PlayerDrop> drops = PlayerDrops();
+    std::vector<PlayerDrop> drops = PlayerDropList();
     ASSERT_EQ(drops.size(), 4u);
     for (const PlayerDrop &drop : drops) EXPECT_EQ(drop.bytes, drops[0].bytes);
     EXPECT_TRUE(gHost.variableWrites.empty());
@@ -197,12 +199,12 @@ TEST_F(DropTest, ARelativeNameIsTestedHereAndPostedAsItsFullName) {
     char previous[MAX_PATH];
     GetCurrentDirectoryA(MAX_PATH, previous);
     SetCurrentDirectoryA(folder.c_str());
-    StartPlayer();
+    StartThreadPlayer();
     Drop("track one.mp3");
     SetCurrentDirectoryA(previous);
     EXPECT_TRUE(gHost.variableWrites.empty());
-    ASSERT_EQ(PlayerDrops().size(), 1u);
-    EXPECT_EQ(PlayerDrops()[0].name, file);
+    ASSERT_EQ(PlayerDropCount(), 1);
+    EXPECT_EQ(PlayerDropList()[0].name, file);
 }
 
 // The player in a program of its own, as the real one is. Wine does not carry a posted block's bytes
@@ -211,7 +213,7 @@ TEST_F(DropTest, ARelativeNameIsTestedHereAndPostedAsItsFullName) {
 class ProcessDropTest : public DropTest {
 protected:
     void TearDown() override {
-        StopPlayerProcess();
+        StopPlayer();
         DropTest::TearDown();
     }
 };
@@ -220,19 +222,19 @@ TEST_F(ProcessDropTest, ADropIntoAnotherProgramReachesItsInnerWindow) {
     PlayerOptions options;
     options.decoyFrameTitles = {"avs2"};
     options.decoyFramesHaveInner = true;
-    ASSERT_TRUE(StartPlayerProcess(options));
-    PlayerWindows windows = PlayerProcessWindows();
+    ASSERT_TRUE(StartPlayer(options));
+    PlayerWindows windows = CurrentPlayerWindows();
     Run(1, {file.c_str(), ""});
     EXPECT_TRUE(gHost.variableWrites.empty());
-    ASSERT_TRUE(WaitForPlayerProcessDrops(1, 10000)) << "the drop never reached the player";
+    ASSERT_TRUE(WaitForPlayerDrops(1, 10000)) << "the drop never reached the player";
     PlayerDrop drop;
-    ASSERT_TRUE(PlayerProcessDrop(-1, &drop));
+    ASSERT_TRUE(GetPlayerDrop(-1, &drop));
     EXPECT_EQ(drop.window, windows.inner);
     EXPECT_NE(drop.handle, 0u);
     if (drop.read) {
         EXPECT_EQ(drop.fileCount, 1u);
-        EXPECT_TRUE(WaitForPlayerProcessLine("\"" + file + "\"", 5000)) << "the player read another name";
+        EXPECT_TRUE(WaitForPlayerLine("\"" + file + "\"", 5000)) << "the player read another name";
     }
-    HostPumpMessages(200);
-    EXPECT_EQ(PlayerProcessDropCount(), 1);
+    PumpMessages(200);
+    EXPECT_EQ(PlayerDropCount(), 1);
 }

@@ -8,14 +8,14 @@
 TEST_F(PlugInTest, AMainWindowDestroyedDuringTheCommandIsNoAnswerAndTheLateReplyFindsThePlugInLoaded) {
     void *faultCounter = WatchPlugInFaults();
     ASSERT_NE(faultCounter, nullptr);
-    PlayerProcessOptions processOptions;
-    processOptions.lifetimeSeconds = 60;
-    ASSERT_TRUE(StartPlayerProcess(PlayerOptions(), processOptions));
-    ASSERT_TRUE(PlayerProcessSetReply(77));
+    PlayerStart playerStart;
+    playerStart.lifetimeSeconds = 60;
+    ASSERT_TRUE(StartPlayer(PlayerOptions(), playerStart));
+    ASSERT_TRUE(PlayerSetReply(77));
     PlayerBehaviour behaviour;
     behaviour.kind = kDestroyThenHang;
     behaviour.ms = 4000;
-    ASSERT_TRUE(PlayerProcessSetBehaviour(behaviour));
+    ASSERT_TRUE(PlayerSetBehaviour(behaviour));
 
     DWORD start = GetTickCount();
     Run(3, {"WM_COMMAND", "1", "0"});
@@ -26,10 +26,10 @@ TEST_F(PlugInTest, AMainWindowDestroyedDuringTheCommandIsNoAnswerAndTheLateReply
     HostUnloadPlugIn();
     EXPECT_NE(GetModuleHandleA("vxavs.dll"), nullptr) << "unloaded with a reply outstanding";
     // The reply comes once the player wakes, to a plug-in the host has let go of.
-    ASSERT_TRUE(WaitForPlayerProcessLine(", answered 77", 20000));
-    HostPumpMessages(1500);
+    ASSERT_TRUE(WaitForPlayerLine(", answered 77", 20000));
+    PumpMessages(1500);
     EXPECT_EQ(gPlugInFaults, 0) << "the late reply ran where the plug-in's code used to be";
     EXPECT_TRUE(gHost.variableWrites.empty());
-    StopPlayerProcess(2000);
+    StopPlayer(2000);
     RemoveVectoredExceptionHandler(faultCounter);
 }

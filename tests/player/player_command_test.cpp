@@ -33,31 +33,32 @@ class CommandTest : public PlugInTest {
 protected:
     void TearDown() override {
         PlugInTest::TearDown();
-        StopPlayerProcess();
+        StopPlayer();
     }
 
-    void StartPlayer(const PlayerOptions &options = PlayerOptions()) {
-        PlayerProcessOptions processOptions;
-        processOptions.lifetimeSeconds = 120;
-        ASSERT_TRUE(StartPlayerProcess(options, processOptions));
-        windows = PlayerProcessWindows();
+    void StartCommandPlayer(const PlayerOptions &options = PlayerOptions(), PlayerMode mode = kPlayerOwnProcess) {
+        PlayerStart playerStart;
+        playerStart.mode = mode;
+        playerStart.lifetimeSeconds = 120;
+        ASSERT_TRUE(StartPlayer(options, playerStart));
+        windows = CurrentPlayerWindows();
         ASSERT_FALSE(windows.mains.empty());
     }
 
     // Both sides start a new record.
     void ClearRecords() {
-        ASSERT_TRUE(PlayerProcessClearRecords());
+        ASSERT_TRUE(PlayerClearRecords());
         HostClearRecords();
     }
 
     // Every command the player received since its records were last cleared.
     static std::vector<PlayerCommand> Received() {
         std::vector<PlayerCommand> commands;
-        int count = PlayerProcessCommandCount();
+        int count = PlayerCommandCount();
         EXPECT_GE(count, 0) << "the player does not answer its control window";
         for (int i = 0; i < count; ++i) {
             PlayerCommand command = {};
-            EXPECT_TRUE(PlayerProcessCommand(i, &command));
+            EXPECT_TRUE(GetPlayerCommand(i, &command));
             commands.push_back(command);
         }
         return commands;
@@ -75,9 +76,17 @@ protected:
     PlayerWindows windows;
 };
 
-TEST_F(CommandTest, WritesTheEmptyTextFirstThenThePlayersReply) {
-    StartPlayer();
-    ASSERT_TRUE(PlayerProcessSetReply(1234));
+// The same checks with the player on a thread of ours: the command and its reply cross to another
+// thread instead of another process, and the records come back through the same interface.
+class CommandModesTest : public CommandTest, public ::testing::WithParamInterface<PlayerMode> {};
+INSTANTIATE_TEST_SUITE_P(BothModes, CommandModesTest, ::testing::Values(kPlayerOwnProcess, kPlayerOnThread),
+                         [](const ::testing::TestParamInfo<PlayerMode> &info) {
+                             return std::string(info.param == kPlayerOnThread ? "OnThread" : "OwnProcess");
+                         });
+
+TEST_P(CommandModesTest, WritesTheEmptyTextFirstThenThePlayersReply) {
+    StartCommandPlayer(PlayerOptions(), GetParam());
+    ASSERT_TRUE(PlayerSetReply(1234));
     PlayerCommand command = RunOne("WM_COMMAND", "40045", "7");
     EXPECT_EQ(command.window, windows.mains[0]);
     EXPECT_EQ(command.message, static_cast<UINT>(WM_COMMAND));
@@ -101,21 +110,21 @@ TEST_F(CommandTest, WithoutAPlayerEveryRequestWritesError5) {
 }
 
 TEST_F(CommandTest, APlayerClosedBetweenTwoRequestsIsNotFoundByTheSecond) {
-    StartPlayer();
-    ASSERT_TRUE(PlayerProcessSetReply(21));
+    StartCommandPlayer();
+    ASSERT_TRUE(PlayerSetReply(21));
     Run(3, {"WM_USER", "1", "0"});
     EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"(null)", "21"}));
-    ASSERT_TRUE(StopPlayerProcess());
+    ASSERT_TRUE(StopPlayer());
     ASSERT_EQ(FindWindowA(kPlayerClass.c_str(), nullptr), nullptr);
     HostClearRecords();
     Run(3, {"WM_USER", "1", "0"});
     EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"(null)", "ERROR5"}));
 }
 
-TEST_F(CommandTest, MessageNamesAreMatchedWholeLetterCaseAside) {
-    StartPlayer();
+TEST_P(CommandModesTest, MessageNamesAreMatchedWholeLetterCaseAside) {
+    StartCommandPlayer(PlayerOptions(), GetParam());
     // A reply other than 0, so that "0" shows that nothing was sent.
-    ASSERT_TRUE(PlayerProcessSetReply(77));
+    ASSERT_TRUE(PlayerSetReply(77));
     struct Case {
         const char *name;
         UINT message;
@@ -137,13 +146,13 @@ TEST_F(CommandTest, MessageNamesAreMatchedWholeLetterCaseAside) {
         SCOPED_TRACE(std::string("\"") + ignored + "\"");
         ClearRecords();
         Run(3, {ignored, "3", "4"});
-        EXPECT_EQ(PlayerProcessCommandCount(), 0);
+        EXPECT_EQ(PlayerCommandCount(), 0);
         EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"(null)", "0"}));
     }
 }
 
 TEST_F(CommandTest, ParametersAreReadAsNumbersAndSentAsTheirLow32Bits) {
-    StartPlayer();
+    StartCommandPlayer();
     struct Case {
         const char *text;
         uint32_t sent;
@@ -182,9 +191,9 @@ TEST_F(CommandTest, ParametersAreReadAsNumbersAndSentAsTheirLow32Bits) {
     }
 }
 
-TEST_F(CommandTest, ANullParameterReadsAsTheEmptyText) {
-    StartPlayer();
-    ASSERT_TRUE(PlayerProcessSetReply(9));
+TEST_P(CommandModesTest, ANullParameterReadsAsTheEmptyText) {
+    StartCommandPlayer(PlayerOptions(), GetParam());
+    ASSERT_TRUE(PlayerSetReply(9));
     PlayerCommand command = RunOne("WM_COMMAND", nullptr, "8");
     EXPECT_EQ(command.wParam, 0u);
     EXPECT_EQ(command.lParam, 8u);
@@ -195,12 +204,12 @@ TEST_F(CommandTest, ANullParameterReadsAsTheEmptyText) {
 
     ClearRecords();
     Run(3, {nullptr, "1", "2"});
-    EXPECT_EQ(PlayerProcessCommandCount(), 0);
+    EXPECT_EQ(PlayerCommandCount(), 0);
     EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"(null)", "0"}));
 }
 
-TEST_F(CommandTest, TheReplyIsWrittenAsItsLow16BitsSigned) {
-    StartPlayer();
+TEST_P(CommandModesTest, TheReplyIsWrittenAsItsLow16BitsSigned) {
+    StartCommandPlayer(PlayerOptions(), GetParam());
     struct Case {
         int32_t reply;
         const char *written;
@@ -212,7 +221,7 @@ TEST_F(CommandTest, TheReplyIsWrittenAsItsLow16BitsSigned) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.reply);
-        ASSERT_TRUE(PlayerProcessSetReply(c.reply));
+        ASSERT_TRUE(PlayerSetReply(c.reply));
         PlayerCommand command = RunOne("WM_USER", "1", "2");
         EXPECT_EQ(command.reply, c.reply);
         EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"(null)", c.written}));
@@ -222,7 +231,7 @@ TEST_F(CommandTest, TheReplyIsWrittenAsItsLow16BitsSigned) {
 TEST_F(CommandTest, TheFirstMainWindowInEnumerationOrderIsTheOneAsked) {
     PlayerOptions options;
     options.mainWindowCount = 2;
-    StartPlayer(options);
+    StartCommandPlayer(options);
     ASSERT_EQ(windows.mains.size(), 2u);
     // Each main window in turn is raised to the top, so that each is once the one visited first.
     for (HWND raised : {windows.mains[1], windows.mains[0]}) {
@@ -281,14 +290,14 @@ protected:
         behaviour.target = callBackWindow;
         behaviour.message = message;
         behaviour.wParam = wParam;
-        ASSERT_TRUE(PlayerProcessSetBehaviour(behaviour));
+        ASSERT_TRUE(PlayerSetBehaviour(behaviour));
     }
 
     HWND callBackWindow = nullptr;
 };
 
 TEST_F(CallBackTest, AMessageThePlayerSendsBackIsHandledWhileWaitingAndPostedOnesStayQueued) {
-    StartPlayer();
+    StartCommandPlayer();
     CallBackOnNextCommand(kCallBackMessage, 31);
     ASSERT_TRUE(PostMessageA(callBackWindow, kPostedToWindow, 1, 2));
     ASSERT_TRUE(PostThreadMessageA(GetCurrentThreadId(), kPostedToThread, 3, 4));
@@ -315,8 +324,8 @@ TEST_F(CallBackTest, AMessageThePlayerSendsBackIsHandledWhileWaitingAndPostedOne
 }
 
 TEST_F(CallBackTest, ACommandRunFromACallBackGetsItsOwnReplyAndTheOuterOneItsOwn) {
-    StartPlayer();
-    ASSERT_TRUE(PlayerProcessSetReply(77));
+    StartCommandPlayer();
+    ASSERT_TRUE(PlayerSetReply(77));
     CallBackOnNextCommand(kNestingMessage, 0);
     ClearRecords();
     Run(3, {"WM_COMMAND", "6", "0"});

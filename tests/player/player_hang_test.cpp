@@ -9,28 +9,18 @@
 // shares the thread that may be asleep).
 static int AnsweredLines() {
     int count = 0;
-    for (const std::string &line : PlayerProcessLines())
+    for (const std::string &line : PlayerLines())
         if (line.find(", answered ") != std::string::npos) ++count;
     return count;
 }
 
 // Pumps this thread's messages until the player has answered `count` commands; false on timeout.
 static bool PumpUntilAnswered(int count, DWORD timeoutMs) {
-    DWORD start = GetTickCount();
-    while (AnsweredLines() < count) {
-        if (GetTickCount() - start >= timeoutMs) return false;
-        HostPumpMessages(50);
-    }
-    return true;
+    return WaitUntil([count] { return AnsweredLines() >= count; }, timeoutMs, kWaitPumping, 50);
 }
 
 static bool WaitUntilHung(HWND window, DWORD timeoutMs) {
-    DWORD start = GetTickCount();
-    while (!IsHungAppWindow(window)) {
-        if (GetTickCount() - start >= timeoutMs) return false;
-        HostPumpMessages(50);
-    }
-    return true;
+    return WaitUntil([window] { return IsHungAppWindow(window) != FALSE; }, timeoutMs, kWaitPumping, 50);
 }
 
 static int gDirectReplies;
@@ -45,12 +35,7 @@ static bool SendOwnRequestAfterThePlugIns(HWND main) {
 }
 
 static bool PumpUntilOwnReply(DWORD timeoutMs) {
-    DWORD start = GetTickCount();
-    while (gDirectReplies == 0) {
-        if (GetTickCount() - start >= timeoutMs) return false;
-        HostPumpMessages(50);
-    }
-    return true;
+    return WaitUntil([] { return gDirectReplies != 0; }, timeoutMs, kWaitPumping, 50);
 }
 
 class HangTest : public PlugInTest {
@@ -59,14 +44,14 @@ protected:
         PlugInTest::SetUp();
         faultCounter = WatchPlugInFaults();
         ASSERT_NE(faultCounter, nullptr);
-        PlayerProcessOptions processOptions;
-        processOptions.lifetimeSeconds = 60;  // a player still asleep when the test ends goes by itself
-        ASSERT_TRUE(StartPlayerProcess(PlayerOptions(), processOptions));
-        main = PlayerProcessWindows().mains.at(0);
+        PlayerStart playerStart;
+        playerStart.lifetimeSeconds = 60;  // a player still asleep when the test ends goes by itself
+        ASSERT_TRUE(StartPlayer(PlayerOptions(), playerStart));
+        main = CurrentPlayerWindows().mains.at(0);
     }
     void TearDown() override {
         PlugInTest::TearDown();
-        StopPlayerProcess(2000);
+        StopPlayer(2000);
         if (faultCounter != nullptr) RemoveVectoredExceptionHandler(faultCounter);
     }
 
@@ -74,7 +59,7 @@ protected:
         PlayerBehaviour behaviour;
         behaviour.kind = kind;
         behaviour.ms = ms;
-        ASSERT_TRUE(PlayerProcessSetBehaviour(behaviour));
+        ASSERT_TRUE(PlayerSetBehaviour(behaviour));
     }
 
     // Runs the command action and returns how long it took, in milliseconds.
@@ -99,7 +84,7 @@ TEST_F(HangTest, UnloadingAfterGivingUpSurvivesTheLateReply) {
     // The reply now comes to a plug-in the host has let go of.
     ASSERT_TRUE(PumpUntilAnswered(1, 15000));
     EXPECT_TRUE(PumpUntilOwnReply(5000)) << "the late reply was never delivered to this thread";
-    HostPumpMessages(1000);
+    PumpMessages(1000);
     EXPECT_EQ(gPlugInFaults, 0) << "the late reply ran where the plug-in's code used to be";
     EXPECT_TRUE(gHost.variableWrites.empty());
 }
@@ -115,11 +100,11 @@ TEST_F(HangTest, APlayerAlreadyHungIsNotWaitedFor) {
 
     // Once awake the player has handled only the command it hung on: nothing was left queued for it.
     ASSERT_TRUE(PumpUntilAnswered(1, 10000));
-    HostPumpMessages(500);
+    PumpMessages(500);
     EXPECT_EQ(gDirectReplies, 1);
-    EXPECT_EQ(PlayerProcessCommandCount(), 1);
+    EXPECT_EQ(PlayerCommandCount(), 1);
     PlayerCommand command = {};
-    ASSERT_TRUE(PlayerProcessCommand(-1, &command));
+    ASSERT_TRUE(GetPlayerCommand(-1, &command));
     EXPECT_EQ(command.wParam, 1u);
 }
 
@@ -136,34 +121,34 @@ TEST_F(HangTest, APlayerThatHangsOnTheRequestIsGivenUpOnAndWorksAgainOnceAwake) 
     ASSERT_TRUE(SendOwnRequestAfterThePlugIns(main));
     ASSERT_TRUE(PumpUntilAnswered(1, 25000));
     EXPECT_TRUE(PumpUntilOwnReply(5000)) << "the late reply was never delivered to this thread";
-    HostPumpMessages(1000);
+    PumpMessages(1000);
     EXPECT_EQ(gPlugInFaults, 0);
     EXPECT_TRUE(gHost.variableWrites.empty()) << "the late reply was written";
     PlayerCommand command = {};
-    ASSERT_TRUE(PlayerProcessCommand(-1, &command));
+    ASSERT_TRUE(GetPlayerCommand(-1, &command));
     EXPECT_EQ(command.wParam, 3u);
     EXPECT_TRUE(command.answered);
 
     // The woken player answers the next command as usual.
-    ASSERT_TRUE(PlayerProcessSetReply(321));
+    ASSERT_TRUE(PlayerSetReply(321));
     elapsed = TimedCommand("4");
     EXPECT_LT(elapsed, 2000u);
     EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"(null)", "321"}));
-    EXPECT_EQ(PlayerProcessCommandCount(), 2);
-    ASSERT_TRUE(PlayerProcessCommand(-1, &command));
+    EXPECT_EQ(PlayerCommandCount(), 2);
+    ASSERT_TRUE(GetPlayerCommand(-1, &command));
     EXPECT_EQ(command.wParam, 4u);
-    HostPumpMessages(300);
+    PumpMessages(300);
     EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"(null)", "321"}));
 }
 
 TEST_F(HangTest, ABusyPlayerThatKeepsHandlingMessagesIsWaitedFor) {
-    ASSERT_TRUE(PlayerProcessSetReply(555));
+    ASSERT_TRUE(PlayerSetReply(555));
     NextCommand(kBusy, 8000);
     DWORD elapsed = TimedCommand("5");
     EXPECT_GE(elapsed, 7500u) << "the action returned before the player answered";
     EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"(null)", "555"}));
     PlayerCommand command = {};
-    ASSERT_TRUE(PlayerProcessCommand(-1, &command));
+    ASSERT_TRUE(GetPlayerCommand(-1, &command));
     EXPECT_EQ(command.wParam, 5u);
     EXPECT_TRUE(command.answered);
 }
@@ -191,7 +176,7 @@ TEST_F(HangTest, APlayerKilledWhileHandlingTheCommandEndsTheWaitWithError5) {
     CommandOnThread run = {GetThreadDesktop(GetCurrentThreadId()), "6", 0};
     HANDLE thread = CreateThread(nullptr, 0, RunCommandOnThread, &run, 0, nullptr);
     ASSERT_NE(thread, nullptr);
-    ASSERT_TRUE(WaitForPlayerProcessLine("received, busy", 20000)) << "the command never reached the player";
+    ASSERT_TRUE(WaitForPlayerLine("received, busy", 20000)) << "the command never reached the player";
     HANDLE player = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, PlayerProcessId());
     ASSERT_NE(player, nullptr);
     DWORD killedAt = GetTickCount();

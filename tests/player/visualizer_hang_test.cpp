@@ -16,7 +16,7 @@ protected:
     // asks the window whether it answers.
     void HangPlayer(bool now) {
         if (now) {
-            ASSERT_TRUE(PlayerProcessHangNow(kHangMs));
+            ASSERT_TRUE(PlayerHangNow(kHangMs));
             return;
         }
         PlayerBehaviour behaviour;
@@ -24,20 +24,18 @@ protected:
         behaviour.ms = kHangMs;
         behaviour.onMessage = true;
         behaviour.trigger = WM_NULL;
-        ASSERT_TRUE(PlayerProcessSetBehaviour(behaviour));
+        ASSERT_TRUE(PlayerSetBehaviour(behaviour));
     }
     // Once the player has slept (it may never have been made to, by a plug-in that did not ask), as its
     // lines tell: its control window shares the sleeping thread.
     void WaitUntilAwake() {
-        if (!WaitForPlayerProcessLine("hanging", 0)) return;
-        DWORD start = GetTickCount();
-        while (!WaitForPlayerProcessLine("awake after hanging", 0) && GetTickCount() - start < kHangMs + 10000)
-            HostPumpMessages(100);
+        if (!WaitForPlayerLine("hanging", 0)) return;
+        WaitUntil([] { return WaitForPlayerLine("awake after hanging", 0); }, kHangMs + 10000, kWaitPumping, 100);
         // Awake is not yet answering: the system counts the thread hung until it reads its queue again.
-        DWORD_PTR unused;
-        while (!SendMessageTimeoutA(windows.inner, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 500, &unused) &&
-               GetTickCount() - start < kHangMs + 20000)
-            HostPumpMessages(100);
+        WaitUntil([this] {
+            DWORD_PTR unused;
+            return SendMessageTimeoutA(windows.inner, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 500, &unused) != 0;
+        }, 10000, kWaitPumping, 100);
     }
     DWORD Timed(const char *mode) {
         DWORD start = GetTickCount();
@@ -49,8 +47,8 @@ protected:
 TEST_F(VisualizerHangTest, EmbeddingIntoAHungVisualizerIsError5AtOnce) {
     for (bool now : {true, false}) {
         SCOPED_TRACE(now ? "hung before the action" : "hung on the plug-in's question");
-        ASSERT_TRUE(StartPlayerProcess(PlayerOptions()));
-        windows = PlayerProcessWindows();
+        ASSERT_TRUE(StartPlayer(PlayerOptions()));
+        windows = CurrentPlayerWindows();
         HWND host = NewHostWindow("Panel", 400, 300);
         LONG ownProc = Procedure(host);
         Placement before = PlacementOf(windows.inner);
@@ -75,8 +73,8 @@ TEST_F(VisualizerHangTest, EmbeddingIntoAHungVisualizerIsError5AtOnce) {
 TEST_F(VisualizerHangTest, ReleasingFromAHungVisualizerIsError5AtOnceAndStaysEmbedded) {
     for (bool now : {true, false}) {
         SCOPED_TRACE(now ? "hung before the action" : "hung on the plug-in's question");
-        ASSERT_TRUE(StartPlayerProcess(PlayerOptions()));
-        windows = PlayerProcessWindows();
+        ASSERT_TRUE(StartPlayer(PlayerOptions()));
+        windows = CurrentPlayerWindows();
         HWND host = NewHostWindow("Panel", 400, 300);
         LONG ownProc = Procedure(host);
         Embed("Panel");
@@ -101,7 +99,7 @@ TEST_F(VisualizerHangTest, AResizeWhileTheVisualizerHangsReturnsAtOnceAndIsAppli
     HWND host = NewHostWindow("Panel", 400, 300);
     Embed("Panel");
     ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
-    ASSERT_TRUE(PlayerProcessHangNow(kHangMs));
+    ASSERT_TRUE(PlayerHangNow(kHangMs));
     gHostMessages.clear();
     DWORD start = GetTickCount();
     SetWindowPos(host, nullptr, 0, 0, 333, 222, SWP_NOMOVE | SWP_NOZORDER);

@@ -1,0 +1,86 @@
+// vxavs test bed: the shared waits, message pumping and file lookup (see testbed_common.h).
+
+#include "testbed_common.h"
+
+#include <algorithm>
+#include <vector>
+
+std::string FileBesideProgram(const char *name) {
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    if (length == 0 || length >= sizeof path) return std::string();
+    std::string directory(path, length);
+    return directory.substr(0, directory.find_last_of("\\/") + 1) + name;
+}
+
+bool StartWithOutputPipe(const char *application, const std::string &commandLine, DWORD creationFlags,
+                         const char *desktop, PROCESS_INFORMATION *process, HANDLE *output) {
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, nullptr, TRUE};
+    HANDLE readEnd = nullptr, writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 1 << 16)) return false;
+    // Only the write end goes to the program; a read end it held would keep the pipe open forever.
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.lpDesktop = const_cast<char *>(desktop);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
+    mutableLine.push_back('\0');
+    *process = PROCESS_INFORMATION();
+    BOOL started = CreateProcessA(application, mutableLine.data(), nullptr, nullptr, TRUE, creationFlags, nullptr,
+                                  nullptr, &startup, process);
+    CloseHandle(writeEnd);
+    if (!started) {
+        CloseHandle(readEnd);
+        return false;
+    }
+    *output = readEnd;
+    return true;
+}
+
+void PumpMessages(DWORD milliseconds) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                PostQuitMessage(static_cast<int>(msg.wParam));
+                return;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= milliseconds) return;
+        // Short waits, so that replies delivered outside the queue are seen promptly too.
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, std::min<DWORD>(20, milliseconds - elapsed), QS_ALLINPUT);
+    }
+}
+
+bool WaitHandlingSentMessages(HANDLE object, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        MSG msg;
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        DWORD elapsed = GetTickCount() - start;
+        if (timeoutMs != INFINITE && elapsed >= timeoutMs) return WaitForSingleObject(object, 0) == WAIT_OBJECT_0;
+        DWORD slice = timeoutMs == INFINITE ? 50 : std::min<DWORD>(50, timeoutMs - elapsed);
+        DWORD result = MsgWaitForMultipleObjects(1, &object, FALSE, slice, QS_SENDMESSAGE);
+        if (result == WAIT_OBJECT_0) return true;
+        if (result == WAIT_FAILED) return false;
+    }
+}
+
+bool WaitUntil(const std::function<bool()> &done, DWORD timeoutMs, WaitMeanwhile meanwhile, DWORD sliceMs) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (done()) return true;
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= timeoutMs) return false;
+        DWORD slice = std::min(sliceMs, timeoutMs - elapsed);
+        if (meanwhile == kWaitPumping) PumpMessages(slice);
+        else Sleep(slice);
+    }
+}

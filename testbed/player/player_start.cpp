@@ -1,0 +1,204 @@
+// vxavs test bed: starting and stopping the stand-in player in either mode, vxplayer.exe in a process
+// of its own or a thread of ours, and the lines it prints, which both modes record alike.
+
+#include "player_internal.h"
+#include "testbed_common.h"
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+static PlayerMode modePlayer;
+static HANDLE hPlayerEnds;      // the player's process or thread: signalled once it has ended
+static DWORD dwPlayerProcessId;
+static PlayerWindows wndStarted;
+static bool fEchoPlayerLines;
+
+static std::mutex lockLines;
+static std::vector<std::string> linesPlayer;
+static bool fPlayerOutputEnded;
+
+// Process mode only.
+static HANDLE hPlayerJob;
+static HANDLE hPlayerPipe;
+static HANDLE hPlayerReader;
+
+// Thread mode only: what the thread is started with.
+static PlayerOptions optThread;
+static PlayerStart startThread;
+
+// Both modes: a line the player printed (process) or logged (thread).
+static void RecordPlayerLine(const std::string &line) {
+    if (fEchoPlayerLines) {
+        printf("%s\n", line.c_str());
+        fflush(stdout);
+    }
+    std::lock_guard<std::mutex> hold(lockLines);
+    linesPlayer.push_back(line);
+}
+
+static void EndPlayerOutput() {
+    std::lock_guard<std::mutex> hold(lockLines);
+    fPlayerOutputEnded = true;
+}
+
+static DWORD WINAPI PlayerReaderProc(void *) {
+    std::string pending;
+    char buffer[4096];
+    DWORD got;
+    while (ReadFile(hPlayerPipe, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+        pending.append(buffer, got);
+        size_t end;
+        while ((end = pending.find('\n')) != std::string::npos) {
+            std::string line = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+            RecordPlayerLine(line);
+        }
+    }
+    if (!pending.empty()) RecordPlayerLine(pending);
+    EndPlayerOutput();
+    return 0;
+}
+
+static DWORD WINAPI PlayerThreadProc(void *desktop) {
+    // On the starter's desktop, which need not be the process's first one: the plug-in looks there.
+    SetThreadDesktop(static_cast<HDESK>(desktop));
+    if (CreatePlayerWindows(optThread, startThread, RecordPlayerLine)) {
+        RecordPlayerLine(PlayerReadyLine(PlayerWindowsMade()));
+        RunPlayerLoop();
+        DestroyPlayerWindows();
+    } else {
+        RecordPlayerLine("player: could not create the windows (error " + std::to_string(GetLastError()) + ")");
+    }
+    EndPlayerOutput();
+    return 0;
+}
+
+static void ClosePlayerHandles() {
+    if (hPlayerReader != nullptr) {
+        // The reader ends when the last writer of the pipe is gone; a stuck one is left, its pipe kept.
+        if (WaitForSingleObject(hPlayerReader, 5000) == WAIT_OBJECT_0 && hPlayerPipe != nullptr) {
+            CloseHandle(hPlayerPipe);
+        }
+        CloseHandle(hPlayerReader);
+    } else if (hPlayerPipe != nullptr) {
+        CloseHandle(hPlayerPipe);
+    }
+    hPlayerReader = nullptr;
+    hPlayerPipe = nullptr;
+    if (hPlayerEnds != nullptr) CloseHandle(hPlayerEnds);
+    hPlayerEnds = nullptr;
+    dwPlayerProcessId = 0;
+    // Closing the job ends nothing now: its one process has exited.
+    if (hPlayerJob != nullptr) CloseHandle(hPlayerJob);
+    hPlayerJob = nullptr;
+    wndStarted = PlayerWindows();
+}
+
+// vxplayer.exe, suspended until it is in the job, its output on a pipe that a reader thread drains.
+static bool StartPlayerProcess(const PlayerOptions &options, const PlayerStart &start) {
+    std::string exe = start.exePath.empty() ? FileBesideProgram("vxplayer.exe") : start.exePath;
+    if (exe.empty()) return false;
+    std::string commandLine = PlayerCommandLine(exe, options, start);
+    PROCESS_INFORMATION process;
+    if (!StartWithOutputPipe(exe.c_str(), commandLine, CREATE_SUSPENDED, nullptr, &process, &hPlayerPipe)) return false;
+    hPlayerEnds = process.hProcess;
+    dwPlayerProcessId = process.dwProcessId;
+    // A job that kills the player when this process goes, however it goes. Best effort: where jobs
+    // cannot nest the player still ends by its lifetime limit.
+    hPlayerJob = CreateJobObjectA(nullptr, nullptr);
+    if (hPlayerJob != nullptr) {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+        if (!SetInformationJobObject(hPlayerJob, JobObjectExtendedLimitInformation, &limits, sizeof limits) ||
+            !AssignProcessToJobObject(hPlayerJob, process.hProcess)) {
+            CloseHandle(hPlayerJob);
+            hPlayerJob = nullptr;
+        }
+    }
+    ResumeThread(process.hThread);
+    CloseHandle(process.hThread);
+    hPlayerReader = CreateThread(nullptr, 0, PlayerReaderProc, nullptr, 0, nullptr);
+    return hPlayerReader != nullptr;
+}
+
+static bool StartPlayerThread(const PlayerOptions &options, const PlayerStart &start) {
+    optThread = options;
+    if (optThread.drops == kDropsAuto) optThread.drops = kDropsRead;  // our own blocks are readable here
+    startThread = start;
+    startThread.lifetimeSeconds = 0;
+    hPlayerEnds = CreateThread(nullptr, 0, PlayerThreadProc, GetThreadDesktop(GetCurrentThreadId()), 0, nullptr);
+    dwPlayerProcessId = GetCurrentProcessId();
+    return hPlayerEnds != nullptr;
+}
+
+static std::string ReadyLineSoFar(bool *ended) {
+    std::lock_guard<std::mutex> hold(lockLines);
+    *ended = fPlayerOutputEnded;
+    for (const std::string &line : linesPlayer)
+        if (line.compare(0, 14, "player: ready ") == 0) return line;
+    return "";
+}
+
+bool StartPlayer(const PlayerOptions &options, const PlayerStart &start) {
+    StopPlayer();
+    {
+        std::lock_guard<std::mutex> hold(lockLines);
+        linesPlayer.clear();
+        fPlayerOutputEnded = false;
+    }
+    modePlayer = start.mode;
+    fEchoPlayerLines = start.echo;
+    bool started = start.mode == kPlayerOnThread ? StartPlayerThread(options, start) : StartPlayerProcess(options, start);
+    std::string ready;
+    if (started) {
+        bool ended = false;
+        WaitUntil([&] { return !(ready = ReadyLineSoFar(&ended)).empty() || ended; }, start.readyTimeoutMs);
+    }
+    if (!ready.empty() && ParsePlayerReadyLine(ready, &wndStarted)) return true;
+    // A thread that failed has ended by itself; one that has not answered yet cannot be ended from here.
+    if (hPlayerEnds != nullptr && modePlayer == kPlayerOwnProcess) TerminateProcess(hPlayerEnds, 1);
+    if (hPlayerEnds != nullptr) WaitHandlingSentMessages(hPlayerEnds, modePlayer == kPlayerOwnProcess ? 5000 : INFINITE);
+    ClosePlayerHandles();
+    return false;
+}
+
+bool StopPlayer(DWORD timeoutMs) {
+    if (hPlayerEnds == nullptr) return true;
+    // The control window lives as long as the player's loop; a failed post means the loop is over.
+    if (wndStarted.control != nullptr) PostMessageA(wndStarted.control, kControlQuit, 0, 0);
+    // The player's inner window may sit in one of our windows; destroying it sends to this thread.
+    bool quitByItself = WaitHandlingSentMessages(hPlayerEnds, timeoutMs);
+    if (!quitByItself) {
+        if (modePlayer == kPlayerOwnProcess) TerminateProcess(hPlayerEnds, 1);
+        WaitHandlingSentMessages(hPlayerEnds, modePlayer == kPlayerOwnProcess ? 5000 : INFINITE);
+    }
+    ClosePlayerHandles();
+    return quitByItself;
+}
+
+PlayerWindows CurrentPlayerWindows() { return wndStarted; }
+DWORD PlayerProcessId() { return dwPlayerProcessId; }
+HWND StartedPlayerControl() { return hPlayerEnds != nullptr ? wndStarted.control : nullptr; }
+void FollowPlayerFrame(HWND frame) { wndStarted.frame = frame; }
+bool PlayerOnThread() { return hPlayerEnds != nullptr && modePlayer == kPlayerOnThread; }
+
+std::vector<std::string> PlayerLines() {
+    std::lock_guard<std::mutex> hold(lockLines);
+    return linesPlayer;
+}
+
+static bool PlayerLineSeen(const std::string &fragment, bool *ended) {
+    std::lock_guard<std::mutex> hold(lockLines);
+    *ended = fPlayerOutputEnded;
+    for (const std::string &line : linesPlayer)
+        if (line.find(fragment) != std::string::npos) return true;
+    return false;
+}
+
+bool WaitForPlayerLine(const std::string &fragment, DWORD timeoutMs) {
+    bool ended = false;
+    return WaitUntil([&] { return PlayerLineSeen(fragment, &ended) || ended; }, timeoutMs) &&
+           PlayerLineSeen(fragment, &ended);
+}
