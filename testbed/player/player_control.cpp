@@ -63,19 +63,17 @@ bool GetPlayerDrop(int index, PlayerDrop *drop) {
     return AskRecord(kControlDropField, index, kDropFieldCount, SetDropField, drop) && drop->window != nullptr;
 }
 
-std::vector<PlayerCommand> PlayerCommandList() {
-    std::vector<PlayerCommand> commands(static_cast<size_t>(std::max(PlayerCommandCount(), 0)));
-    for (size_t i = 0; i < commands.size(); ++i)
-        if (!GetPlayerCommand(static_cast<int>(i), &commands[i])) return {};
-    return commands;
+// Every record, asked for one by one; empty when the player stops answering on the way.
+template <typename Record>
+static std::vector<Record> RecordList(int count, bool (*get)(int, Record *)) {
+    std::vector<Record> records(static_cast<size_t>(std::max(count, 0)));
+    for (size_t i = 0; i < records.size(); ++i)
+        if (!get(static_cast<int>(i), &records[i])) return {};
+    return records;
 }
 
-std::vector<PlayerDrop> PlayerDropList() {
-    std::vector<PlayerDrop> drops(static_cast<size_t>(std::max(PlayerDropCount(), 0)));
-    for (size_t i = 0; i < drops.size(); ++i)
-        if (!GetPlayerDrop(static_cast<int>(i), &drops[i])) return {};
-    return drops;
-}
+std::vector<PlayerCommand> PlayerCommandList() { return RecordList(PlayerCommandCount(), GetPlayerCommand); }
+std::vector<PlayerDrop> PlayerDropList() { return RecordList(PlayerDropCount(), GetPlayerDrop); }
 
 bool PlayerSetReply(int32_t reply) { return TellPlayer(kControlSetReply, 0, static_cast<LPARAM>(reply)); }
 bool PlayerClearRecords() { return TellPlayer(kControlClearRecords, 0, 0); }

@@ -133,12 +133,23 @@ static bool StartPlayerThread(const PlayerOptions &options, const PlayerStart &s
     return hPlayerEnds != nullptr;
 }
 
-static std::string ReadyLineSoFar(bool *ended) {
+// The first line so far that holds `fragment`; false when there is none. *ended: the output is over.
+static bool FindPlayerLine(const std::string &fragment, std::string *found, bool *ended) {
     std::lock_guard<std::mutex> hold(lockLines);
     *ended = fPlayerOutputEnded;
-    for (const std::string &line : linesPlayer)
-        if (line.compare(0, 14, "player: ready ") == 0) return line;
-    return "";
+    for (const std::string &line : linesPlayer) {
+        if (line.find(fragment) != std::string::npos) {
+            *found = line;
+            return true;
+        }
+    }
+    return false;
+}
+
+// A player that did not quit when asked: a process is ended; a thread cannot be, and is waited for.
+static void EndPlayerNow() {
+    if (modePlayer == kPlayerOwnProcess) TerminateProcess(hPlayerEnds, 1);
+    WaitHandlingSentMessages(hPlayerEnds, modePlayer == kPlayerOwnProcess ? 5000 : INFINITE);
 }
 
 bool StartPlayer(const PlayerOptions &options, const PlayerStart &start) {
@@ -152,14 +163,12 @@ bool StartPlayer(const PlayerOptions &options, const PlayerStart &start) {
     fEchoPlayerLines = start.echo;
     bool started = start.mode == kPlayerOnThread ? StartPlayerThread(options, start) : StartPlayerProcess(options, start);
     std::string ready;
-    if (started) {
-        bool ended = false;
-        WaitUntil([&] { return !(ready = ReadyLineSoFar(&ended)).empty() || ended; }, start.readyTimeoutMs);
-    }
+    bool ended = false;
+    if (started)
+        WaitUntil([&] { return FindPlayerLine("player: ready ", &ready, &ended) || ended; }, start.readyTimeoutMs);
     if (!ready.empty() && ParsePlayerReadyLine(ready, &wndStarted)) return true;
-    // A thread that failed has ended by itself; one that has not answered yet cannot be ended from here.
-    if (hPlayerEnds != nullptr && modePlayer == kPlayerOwnProcess) TerminateProcess(hPlayerEnds, 1);
-    if (hPlayerEnds != nullptr) WaitHandlingSentMessages(hPlayerEnds, modePlayer == kPlayerOwnProcess ? 5000 : INFINITE);
+    // A thread that failed has ended by itself.
+    if (hPlayerEnds != nullptr) EndPlayerNow();
     ClosePlayerHandles();
     return false;
 }
@@ -170,10 +179,7 @@ bool StopPlayer(DWORD timeoutMs) {
     if (wndStarted.control != nullptr) PostMessageA(wndStarted.control, kControlQuit, 0, 0);
     // The player's inner window may sit in one of our windows; destroying it sends to this thread.
     bool quitByItself = WaitHandlingSentMessages(hPlayerEnds, timeoutMs);
-    if (!quitByItself) {
-        if (modePlayer == kPlayerOwnProcess) TerminateProcess(hPlayerEnds, 1);
-        WaitHandlingSentMessages(hPlayerEnds, modePlayer == kPlayerOwnProcess ? 5000 : INFINITE);
-    }
+    if (!quitByItself) EndPlayerNow();
     ClosePlayerHandles();
     return quitByItself;
 }
@@ -189,16 +195,9 @@ std::vector<std::string> PlayerLines() {
     return linesPlayer;
 }
 
-static bool PlayerLineSeen(const std::string &fragment, bool *ended) {
-    std::lock_guard<std::mutex> hold(lockLines);
-    *ended = fPlayerOutputEnded;
-    for (const std::string &line : linesPlayer)
-        if (line.find(fragment) != std::string::npos) return true;
-    return false;
-}
-
 bool WaitForPlayerLine(const std::string &fragment, DWORD timeoutMs) {
+    std::string line;
     bool ended = false;
-    return WaitUntil([&] { return PlayerLineSeen(fragment, &ended) || ended; }, timeoutMs) &&
-           PlayerLineSeen(fragment, &ended);
+    WaitUntil([&] { return FindPlayerLine(fragment, &line, &ended) || ended; }, timeoutMs);
+    return FindPlayerLine(fragment, &line, &ended);
 }

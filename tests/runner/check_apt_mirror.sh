@@ -8,6 +8,8 @@ failures=0
 apt="$(mktemp -d)"
 trap 'rm -rf "$apt"' EXIT
 
+# The addresses below are made-up names under the reserved .example domain: text for the reader to
+# find, never contacted.
 # Each case: a name, the mirror expected ("" for none), then the files of the apt folder as
 # "path" and content pairs.
 check() {
