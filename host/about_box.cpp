@@ -1,6 +1,6 @@
 // vxavs: the About box the host shows on the author's request.
 
-#include "host_services.h"
+#include "callback_table.h"
 #include "vxavs_version.h"
 
 static const char kAboutTitle[] = "About plugin";

@@ -9,5 +9,6 @@ void EmbedAVS(std::string_view objectName, std::string_view mode);
 void UnembedAVS();
 void SendWnpCommand(std::string_view messageName, std::string_view wParamText, std::string_view lParamText);
 
-// The library is going away: leave no window procedure of ours behind in a host window.
-void ReleaseHostSubclassAtUnload();
+// The player side's process-wide variables to zero (load), and what it keeps open let go (unload).
+void ResetPlayerState();
+void ClosePlayerState();

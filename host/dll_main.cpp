@@ -1,7 +1,7 @@
 // vxavs: the library's load and unload notifications.
 
 #include "actions.h"
-#include "host_services.h"
+#include "callback_table.h"
 
 // Answers 1 for every reason and does nothing else: no state is set up at load.
 extern "C" BOOL WINAPI LibraryNotify(HINSTANCE /*instance*/, DWORD /*reason*/, LPVOID /*reserved*/) { return TRUE; }
@@ -16,9 +16,8 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
         ResetObjectQuery();
         ResetPlayerState();
     } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
-        // FreeLibrary while the process goes on: a host window must not keep a procedure in unmapped code.
-        // At process exit (reserved non-null) no window will be called again, so nothing is done.
-        ReleaseHostSubclassAtUnload();
+        // FreeLibrary while the process goes on; at process exit (reserved non-null) nothing is let go.
+        ClosePlayerState();
     }
     return LibraryNotify(instance, reason, reserved);
 }

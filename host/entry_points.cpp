@@ -1,7 +1,7 @@
 // vxavs: the host's entry points, the callback table they fill and the table of the three actions.
 
 #include "actions.h"
-#include "host_services.h"
+#include "callback_table.h"
 #include "number_mode.h"
 
 #include <cstring>

@@ -1,6 +1,6 @@
 // vxavs: texts crossing the host boundary, and the host-owned string slots.
 
-#include "host_services.h"
+#include "callback_table.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 // vxavs: writing a host variable through the host's set-variable callback.
 
-#include "host_services.h"
+#include "callback_table.h"
 
 const char kResultVariable[] = "vxAVSDrop";
 

@@ -1,6 +1,6 @@
 // vxavs: asking the host for the window handle of one of its objects.
 
-#include "host_services.h"
+#include "callback_table.h"
 
 #include <cstring>
 

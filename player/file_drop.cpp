@@ -67,34 +67,38 @@ static HGLOBAL BuildDropBlock(LONG fNC, LONG fWide, std::string_view name) {
     return block;
 }
 
+// Posts the drop to the inner window there is now; once posted the block is the receiver's, released
+// with DragFinish.
+static WindowCallOutcome PostDrop(HGLOBAL block) {
+    if (PostMessageA(hAVSChild, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0)) return kCallDone;
+    return FailedCallOutcome();
+}
+
 void DropAVSFile(std::string_view path, std::string_view /*unused*/) {
     char full[MAX_PATH];
     size_t length = ResolveExistingFile(path, full);
     if (length == 0) {
-        WriteResult("ERROR2");
+        WriteOutcome(kDropAction, kNoFile);
         return;
     }
-    if (!LocateAVS()) return;
+    WindowCallOutcome outcome = LocateAVS();
+    if (outcome != kCallDone) {
+        WriteOutcome(kDropAction, outcome);
+        return;
+    }
     HGLOBAL block = BuildDropBlock(0, 0, std::string_view(full, length));
     if (block == nullptr) {
-        WriteResult("ERROR3");
+        WriteOutcome(kDropAction, kNoMemory);
         return;
     }
-    // Once posted the block is the receiver's, released with DragFinish; we free it only if the post failed.
-    if (PostMessageA(hAVSChild, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0)) return;
-    WindowCallOutcome outcome = FailedCallOutcome();
-    if (outcome == kWindowGone) {
-        // Gone since the lookup (a visualizer closed or restarted meanwhile): once more, on what is there now.
-        ForgetAVS();
-        if (!LocateAVS()) {
-            GlobalFree(block);
-            return;
-        }
-        if (PostMessageA(hAVSChild, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0)) return;
-        outcome = FailedCallOutcome();
-    }
+    // A visualizer closed or restarted since the lookup gets the drop in the window there is now.
+    outcome = CallWithSecondLookup([block] { return PostDrop(block); },
+                                   [] {
+                                       ForgetAVS();
+                                       return LocateAVS();
+                                   });
+    if (outcome == kCallDone) return;
+    // Not posted: the block is still ours.
     GlobalFree(block);
-    // A post never waits, so a visualizer that is not responding still gets the drop when it wakes;
-    // what fails here is Windows refusing, or a queue too full to take it.
-    WriteResult(outcome == kQueueFull ? "ERROR3" : outcome == kWindowGone ? "ERROR1" : "ERROR7");
+    WriteOutcome(kDropAction, outcome);
 }

@@ -12,21 +12,21 @@
 struct PendingReply {
     DWORD sequence;
     bool replied;
-    bool windowGone;  // the reply came when the window no longer existed
     LRESULT result;
     PendingReply *outer;
 };
 static PendingReply *pPendingReplies;
 static DWORD dwReplySequence;
 
-static VOID CALLBACK ReceiveWnpReply(HWND window, UINT /*message*/, ULONG_PTR sequence, LRESULT result) {
+void ResetPlayerCommand() {
+    pPendingReplies = nullptr;
+    dwReplySequence = 0;
+}
+
+static VOID CALLBACK ReceiveWnpReply(HWND /*window*/, UINT /*message*/, ULONG_PTR sequence, LRESULT result) {
     for (PendingReply *pending = pPendingReplies; pending != nullptr; pending = pending->outer) {
         if (pending->sequence == sequence) {
             pending->replied = true;
-            // A player that closes or is ended while it handles the command has its reply made up by
-            // the system, as 0: that is no answer of the player's. Any other reply is its own, and
-            // costs no question about the window.
-            pending->windowGone = result == 0 && !IsWindow(window);
             pending->result = result;
             return;
         }
@@ -41,34 +41,77 @@ static void KeepLoadedForLateReplies() {
                        reinterpret_cast<LPCSTR>(&ReceiveWnpReply), &module);
 }
 
+// The player's thread, opened once the reply is not prompt, so that its end can be waited for; null
+// when it has ended already or cannot be opened.
+static HANDLE OpenPlayerThread(DWORD threadId) { return threadId ? OpenThread(SYNCHRONIZE, FALSE, threadId) : nullptr; }
+
+// How long a thread that closed its window may take to finish the command before we stop waiting, and
+// how long a thread that answered 0 without a window may take to end before its answer counts as its own.
+static const DWORD kClosedWindowGraceMs = kRespondMs;
+static const DWORD kThreadEndingMs = 50;
+
+// The system makes up a reply of 0 for a player thread that ended before answering; every other reply
+// is the player's own, 0 from a handler that closed its own window included. A thread with a window
+// has not ended. Without one, a thread that is ending has its reply made up while it is cleaned up,
+// moments before it counts as ended.
+static bool ReplyMadeUp(HWND window, DWORD threadId, LRESULT result) {
+    if (result != 0 || IsWindow(window)) return false;
+    HANDLE thread = OpenPlayerThread(threadId);
+    if (thread == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;  // no such thread any more
+    bool ended = WaitForSingleObject(thread, kThreadEndingMs) == WAIT_OBJECT_0;
+    CloseHandle(thread);
+    return ended;
+}
+
 // As SendMessageA, except that the wait ends when the player cannot answer: a player the system
-// reports hung (before the request or while it handles it), or whose window is destroyed before it
-// replies. While waiting, only messages sent to this thread are handled, as inside SendMessageA;
-// posted messages and input stay queued.
+// reports hung (before the request or while it handles it), whose thread ends, or that closed its
+// window and still has not answered a while later. While waiting, only messages sent to this thread
+// are handled, as inside SendMessageA; posted messages and input stay queued.
 static WindowCallOutcome SendToPlayer(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT *reply) {
     if (IsHungAppWindow(window)) return kNotResponding;
-    PendingReply pending = {++dwReplySequence, false, false, 0, pPendingReplies};
+    DWORD threadId = GetWindowThreadProcessId(window, nullptr);
+    PendingReply pending = {++dwReplySequence, false, 0, pPendingReplies};
     pPendingReplies = &pending;
     WindowCallOutcome outcome = kCallDone;
     if (!SendMessageCallbackA(window, message, wParam, lParam, ReceiveWnpReply, pending.sequence)) {
         outcome = FailedCallOutcome();
         if (outcome == kNotResponding) outcome = kRefused;  // refused without a reason given
     }
+    HANDLE thread = nullptr;
+    bool threadOpened = false;
+    DWORD closedAt = 0;
+    bool closed = false;
     while (outcome == kCallDone && !pending.replied) {
         MSG unused;
         PeekMessageA(&unused, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
         if (pending.replied) break;
+        DWORD count = thread != nullptr ? 1 : 0;
+        DWORD woke = MsgWaitForMultipleObjects(count, &thread, FALSE, 100, QS_SENDMESSAGE);
         // Only after a quiet spell is the player looked at: a prompt reply costs no extra calls.
-        if (MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_SENDMESSAGE) != WAIT_TIMEOUT) continue;
-        if (IsWindow(window) && !IsHungAppWindow(window)) continue;
+        bool ended = count == 1 && woke == WAIT_OBJECT_0;
+        if (!ended && woke != WAIT_TIMEOUT) continue;
+        if (!threadOpened) {
+            thread = OpenPlayerThread(threadId);
+            threadOpened = true;
+        }
+        if (!ended) {
+            if (IsWindow(window)) {
+                if (!IsHungAppWindow(window)) continue;
+            } else {
+                if (!closed) closedAt = GetTickCount();
+                closed = true;
+                if (thread != nullptr && GetTickCount() - closedAt < kClosedWindowGraceMs) continue;
+            }
+        }
         // A reply already on its way is taken; otherwise we give up on it.
         PeekMessageA(&unused, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
         if (pending.replied) break;
         KeepLoadedForLateReplies();
         outcome = kNotResponding;
     }
-    if (outcome == kCallDone && pending.windowGone) outcome = kNotResponding;
+    if (thread != nullptr) CloseHandle(thread);
     pPendingReplies = pending.outer;
+    if (outcome == kCallDone && ReplyMadeUp(window, threadId, pending.result)) outcome = kNotResponding;
     *reply = pending.result;
     return outcome;
 }
@@ -99,7 +142,7 @@ static ShortDecimal DecimalText(int16_t value) {
 void SendWnpCommand(std::string_view messageName, std::string_view wParamText, std::string_view lParamText) {
     WriteResult("");
     if (FindWnpMain() == nullptr) {
-        WriteResult("ERROR5");
+        WriteOutcome(kCommandAction, kNoPlayer);
         return;
     }
     int16_t reply = 0;
@@ -109,13 +152,12 @@ void SendWnpCommand(std::string_view messageName, std::string_view wParamText, s
     if (message != 0) {
         uint32_t wParam = ReadParameter(wParamText), lParam = ReadParameter(lParamText);
         LRESULT result = 0;
-        WindowCallOutcome outcome = SendToPlayer(hWnpMain, message, wParam, lParam, &result);
         // Closed between the lookup and the send: a player that is there now gets the command.
-        if (outcome == kWindowGone && FindWnpMain() != nullptr)
-            outcome = SendToPlayer(hWnpMain, message, wParam, lParam, &result);
+        WindowCallOutcome outcome =
+            CallWithSecondLookup([&] { return SendToPlayer(hWnpMain, message, wParam, lParam, &result); },
+                                 [] { return FindWnpMain() != nullptr ? kCallDone : kNoPlayer; });
         if (outcome != kCallDone) {
-            // Windows refusing is the one cause the player is not to blame for.
-            WriteResult(outcome == kRefused ? "ERROR7" : "ERROR5");
+            WriteOutcome(kCommandAction, outcome);
             return;
         }
         reply = static_cast<int16_t>(static_cast<uint16_t>(result));

@@ -12,21 +12,28 @@ extern HWND hAVSChild;  // "avswnd", anywhere below hAVSFrame
 HWND FindWnpMain();
 HWND FindAVSFrame();
 HWND FindAVSChild();
-// The cached inner window while it is a window, else a fresh search; on failure "ERROR1" or
-// "ERROR6" is already in the result variable.
-bool LocateAVS();
 
+// How a call on one of the player's windows, or an action, went: Windows' answers become these, and
+// these become the publication's result codes in one table (WriteOutcome).
+enum WindowCallOutcome {
+    kCallDone,
+    kNoFrame,        // no visualizer frame
+    kWindowGone,     // the window went away after the lookup, and again after a second one
+    kNoFile,         // no existing file by that name
+    kNoMemory,       // no memory for the drop
+    kQueueFull,      // its thread's message queue is full
+    kNoHostWindow,   // the host's answer is no window of the publication, or that window went away
+    kNoPlayer,       // no player main window
+    kNotResponding,  // its thread did not answer within the bound, or the system reports it hung
+    kNoInner,        // a frame without the inner window
+    kRefused,        // Windows refused: the player runs with higher rights, or another refusal
+};
+
+// The cached inner window while it is a window, else a fresh search: kCallDone, kNoFrame or kNoInner.
+WindowCallOutcome LocateAVS();
 // Drops the cached inner window, so that the next LocateAVS searches afresh.
 void ForgetAVS();
 
-// How a call on one of the player's windows went.
-enum WindowCallOutcome {
-    kCallDone,
-    kWindowGone,     // the window went away after the lookup
-    kNotResponding,  // its thread did not answer within the bound, or the system reports it hung
-    kQueueFull,      // its thread's message queue is full
-    kRefused,        // Windows refused: the player runs with higher rights, or another refusal
-};
 // The outcome of a call that just failed, from its last-error value.
 WindowCallOutcome FailedCallOutcome();
 // How long a visualizer's or player's thread may take to show it is alive before we act on its window.
@@ -35,11 +42,30 @@ constexpr DWORD kRespondMs = 2000;
 // wait for that thread, find it running.
 WindowCallOutcome ProbeWindow(HWND window);
 
+// The window went away between the lookup and the call: look again and, if there is one now, try once
+// more on it. `lookAgain` answers whether a window was found.
+template <class Call, class LookAgain>
+WindowCallOutcome CallWithSecondLookup(Call call, LookAgain lookAgain) {
+    WindowCallOutcome outcome = call();
+    if (outcome != kWindowGone) return outcome;
+    WindowCallOutcome found = lookAgain();
+    return found == kCallDone ? call() : found;
+}
+
+// The actions that report, as columns of the outcome table.
+enum ReportingAction { kDropAction, kEmbedAction, kReleaseAction, kCommandAction };
+// Writes the action's code for the outcome into the result variable, or nothing where it has none.
+void WriteOutcome(ReportingAction action, WindowCallOutcome outcome);
+// Writes a text into the result variable.
+void WriteResult(const char *value);
+
 // Whole-string comparison after the system's ANSI lower-case mapping of both sides.
 bool NamesMatch(const char *text, size_t length, const char *literal);
 inline bool NamesMatch(std::string_view text, const char *literal) {
     return NamesMatch(text.data(), text.size(), literal);
 }
 
-// Writes an outcome into the result variable.
-void WriteResult(const char *value);
+// Each file's process-wide variables to zero, at load.
+void ResetWindowDiscovery();
+void ResetEmbedding();
+void ResetPlayerCommand();

@@ -2,14 +2,13 @@
 
 #include <cstring>
 
-#include "../host/host_services.h"
 #include "player_windows.h"
 
 HWND hWnpMain;
 HWND hAVSFrame;
 HWND hAVSChild;
 
-void WriteResult(const char *value) { SetHostVariable(kResultVariable, value); }
+void ResetWindowDiscovery() { hWnpMain = hAVSFrame = hAVSChild = nullptr; }
 
 // Reads a class name or title into a zero-filled buffer, so a failed read is the empty text.
 struct WindowText {
@@ -64,17 +63,11 @@ HWND FindAVSChild() {
     return hAVSChild;
 }
 
-bool LocateAVS() {
-    if (hAVSChild != nullptr && IsWindow(hAVSChild)) return true;
-    if (FindAVSFrame() == nullptr) {
-        WriteResult("ERROR1");
-        return false;
-    }
-    if (FindAVSChild() == nullptr) {
-        WriteResult("ERROR6");
-        return false;
-    }
-    return true;
+WindowCallOutcome LocateAVS() {
+    if (hAVSChild != nullptr && IsWindow(hAVSChild)) return kCallDone;
+    if (FindAVSFrame() == nullptr) return kNoFrame;
+    if (FindAVSChild() == nullptr) return kNoInner;
+    return kCallDone;
 }
 
 void ForgetAVS() { hAVSChild = nullptr; }

@@ -2,6 +2,8 @@
 
 #include "testbed_common.h"
 
+#include <tlhelp32.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -83,4 +85,16 @@ bool WaitUntil(const std::function<bool()> &done, DWORD timeoutMs, WaitMeanwhile
         if (meanwhile == kWaitPumping) PumpMessages(slice);
         else Sleep(slice);
     }
+}
+
+int ProcessThreadCount() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    int count = 0;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+    CloseHandle(snapshot);
+    return count;
 }

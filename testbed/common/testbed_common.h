@@ -25,6 +25,9 @@ void PumpMessages(DWORD milliseconds);
 // re-parented, destroyed or called back may need; posted messages stay queued.
 bool WaitHandlingSentMessages(HANDLE object, DWORD timeoutMs);
 
+// How many threads this process has now; 0 when the system cannot say.
+int ProcessThreadCount();
+
 // What the thread does between two looks at a condition.
 enum WaitMeanwhile {
     kWaitSleeping,  // nothing: the condition changes on another thread or in another process

@@ -96,6 +96,7 @@ void HostClearRecords() {
 }
 
 bool HostLoadPlugIn(const char *dllPath) {
+    int threads = ProcessThreadCount();
     HMODULE module = LoadLibraryA(dllPath);
     if (module == nullptr) return false;
     FARPROC found[8];
@@ -107,6 +108,9 @@ bool HostLoadPlugIn(const char *dllPath) {
         }
     }
     gHost.module = module;
+    const char *name = strrchr(dllPath, '\\');
+    gHost.moduleName = name != nullptr ? name + 1 : dllPath;
+    gHost.threadsAtLoad = threads;
     memcpy(&gHost.entry, found, sizeof gHost.entry);
     static_assert(sizeof gHost.entry == sizeof found, "eight entry points");
     return true;
@@ -131,7 +135,13 @@ void HostUnloadPlugIn() {
         if (slot != nullptr) GlobalFree(slot);  // the host owns the blocks the plug-in handed over
         slot = nullptr;
     }
-    if (gHost.module != nullptr) FreeLibrary(gHost.module);
+    if (gHost.module != nullptr) {
+        FreeLibrary(gHost.module);
+        // Gone, or its helper thread has ended and it stays of its own accord.
+        WaitUntil([] {
+            return GetModuleHandleA(gHost.moduleName.c_str()) == nullptr || ProcessThreadCount() <= gHost.threadsAtLoad;
+        }, 5000);
+    }
     gHost.module = nullptr;
     memset(&gHost.entry, 0, sizeof gHost.entry);
     HostClearRecords();

@@ -61,6 +61,8 @@ enum ObjectAnswerMode {
 
 struct StandinHost {
     HMODULE module;
+    std::string moduleName;  // the file name it was loaded by
+    int threadsAtLoad;       // the process's threads just before the load
     PlugInEntryPoints entry;
     DWORD initValue;
     HostStringSlot identity[3];  // title, author, description: host-owned blocks
@@ -81,7 +83,10 @@ extern StandinHost gHost;
 bool HostLoadPlugIn(const char *dllPath);
 // The hand-shake in the order a host makes it: init, register, interface access, script processor.
 void HostHandshake(AddActionShape shape = kAddActionSixWords);
-// Releases the identity blocks the host owns and unloads the DLL; clears every record.
+// Releases the identity blocks the host owns and unloads the DLL; clears every record. A plug-in whose
+// helper thread still holds it for a moment is waited for (a few seconds at most), so that the next
+// load starts it from zero; one that keeps itself loaded (a window procedure of it still in a window,
+// a reply still owed to it) stays.
 void HostUnloadPlugIn();
 void HostClearRecords();
 
@@ -115,6 +120,7 @@ struct ImportCall {
     bool refused;
     DWORD error;  // the GetLastError it was refused with
     DWORD tick;   // GetTickCount when it was made
+    DWORD thread; // the thread that made it
 };
 
 // From now on the loaded plug-in's calls to `function` (a USER32 function it imports by name) fail,

@@ -52,3 +52,16 @@ TEST_F(CommandOutcomeTest, ARefusedSendIsReportedNotReadAsAnAnswer) {
         HostClearRefusals();
     }
 }
+
+TEST_F(CommandOutcomeTest, AZeroFromAPlayerThatClosedItsOwnWindowIsItsAnswer) {
+    // A "close" command: the handler destroys the main window and answers 0 itself. Only a thread that
+    // ended has its answer made up by the system.
+    ASSERT_TRUE(PlayerSetReply(0));
+    PlayerBehaviour behaviour;
+    behaviour.kind = kDestroyThenHang;
+    behaviour.ms = 0;
+    ASSERT_TRUE(PlayerSetBehaviour(behaviour));
+    Run(3, {"WM_COMMAND", "40001", "0"});
+    EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"(null)", "0"}));
+    EXPECT_FALSE(IsWindow(CurrentPlayerWindows().mains.at(0)));
+}

@@ -100,6 +100,12 @@ TEST_F(EmbedOutcomeTest, ARefusedMoveIntoTheHostWindowEmbedsNothing) {
         EXPECT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));   \
     } while (0)
 
+// Only the "false" action reports: the host's message 2 writes nothing, whatever happens.
+static std::vector<std::string> ReleaseWrites(const char *how, const char *code) {
+    if (std::string(how) == "false") return {code};
+    return {};
+}
+
 static void Release(const char *how) {
     if (std::string(how) == "false") {
         HostExecAction(2, {"Panel", "false"});
@@ -121,7 +127,7 @@ TEST_F(EmbedOutcomeTest, AReleaseWithTheFrameClosedStaysEmbeddedUntilAFrameIsBac
         ASSERT_TRUE(IsWindow(windows.inner));
         HostClearRecords();
         Release(how);
-        EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR1"});
+        EXPECT_EQ(ResultWrites(), ReleaseWrites(how, "ERROR1"));
         EXPECT_STILL_EMBEDDED(host, ownProc);
 
         // The visualizer opens its window again: the next release finds it.
@@ -173,7 +179,7 @@ TEST_F(EmbedOutcomeTest, ARefusedReleaseStaysEmbeddedAndCanBeTriedAgain) {
             ASSERT_TRUE(HostRefuseImport("SetParent", c.error, c.times));
             Release(how);
             HostClearRefusals();
-            EXPECT_EQ(ResultWrites(), std::vector<std::string>{c.expected});
+            EXPECT_EQ(ResultWrites(), ReleaseWrites(how, c.expected));
             EXPECT_STILL_EMBEDDED(host, ownProc);
             HostClearRecords();
             Release(how);

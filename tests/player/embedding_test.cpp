@@ -294,21 +294,25 @@ TEST_F(EmbedTest, ClosingTheHostWindowGivesThePlayersWindowBackFirst) {
     ExpectEmbeddedIn(next);
 }
 
-TEST_F(EmbedTest, UnloadingTheLibraryRestoresTheHostWindowsProcedure) {
+TEST_F(EmbedTest, UnloadingTheLibraryWhileEmbeddedKeepsItUntilTheHostWindowCloses) {
     HWND host = NewHostWindow("Panel", 400, 300);
-    WNDPROC ownProc = reinterpret_cast<WNDPROC>(GetWindowLongA(host, GWL_WNDPROC));
     Embed("Panel");
-    ASSERT_NE(reinterpret_cast<WNDPROC>(GetWindowLongA(host, GWL_WNDPROC)), ownProc);
+    ExpectEmbeddedIn(host);
     HostUnloadPlugIn();
-    EXPECT_EQ(reinterpret_cast<WNDPROC>(GetWindowLongA(host, GWL_WNDPROC)), ownProc);
-    // The window lives on without the library: its messages reach its own procedure.
+    ASSERT_NE(GetModuleHandleA("vxavs.dll"), nullptr) << "unloaded under a window that still calls it";
+    // The embedding goes on without the host's hold on the library: resizes are still followed.
     gHostWindowRecords.clear();
     SetWindowPos(host, nullptr, 0, 0, 280, 190, SWP_NOMOVE | SWP_NOZORDER);
-    SendMessageA(host, WM_USER + 206, 0, 0);
+    EXPECT_EQ(SendMessageA(host, WM_USER + 206, 0, 0), 0x5A5A);
     EXPECT_EQ(gHostWindowRecords.size(), 2u);
-    // The inner window stays where it was; give it back by hand before the host window goes.
-    EXPECT_EQ(GetParent(windows.inner), host);
-    SetParent(windows.inner, windows.frame);
+    ExpectEmbeddedIn(host);
+    // Closing the window gives the player's window back, and then the library goes.
+    DestroyWindow(host);
+    hostWindows.clear();
+    ASSERT_TRUE(IsWindow(windows.inner)) << "the player's window died with the host window";
+    ExpectInFrame();
+    EXPECT_TRUE(WaitUntil([] { return GetModuleHandleA("vxavs.dll") == nullptr; }, 10000, kWaitPumping))
+        << "the library stayed loaded after its last window procedure left";
     ASSERT_TRUE(HostLoadPlugIn(FileBesideProgram("vxavs.dll").c_str()));
     HostHandshake();
 }
