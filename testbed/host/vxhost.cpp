@@ -399,6 +399,7 @@ static bool IsStepWord(const char *word) {
     return false;
 }
 
+// How many words a step needs: those of its arguments before the first optional one, in "[...]".
 static int RequiredWords(const Step &step) {
     int count = 0;
     for (const char *c = step.arguments; *c != '\0' && *c != '['; ++c)
