@@ -2,7 +2,7 @@
 #pragma once
 
 #include <windows.h>
-#include <string_view>
+#include "window_names.h"
 
 // Found by class name (and, for the frame, title); the plug-in never owns these windows.
 extern HWND hWnpMain;   // "Winamp v1.x", top level
@@ -36,8 +36,6 @@ void ForgetAVS();
 
 // The outcome of a call that just failed, from its last-error value.
 WindowCallOutcome FailedCallOutcome();
-// How long a visualizer's or player's thread may take to show it is alive before we act on its window.
-constexpr DWORD kRespondMs = 2000;
 // Asks the window's thread for a sign of life within kRespondMs, so that the calls that follow, which
 // wait for that thread, find it running.
 WindowCallOutcome ProbeWindow(HWND window);
@@ -58,12 +56,6 @@ enum ReportingAction { kDropAction, kEmbedAction, kReleaseAction, kCommandAction
 void WriteOutcome(ReportingAction action, WindowCallOutcome outcome);
 // Writes a text into the result variable.
 void WriteResult(const char *value);
-
-// Whole-string comparison after the system's ANSI lower-case mapping of both sides.
-bool NamesMatch(const char *text, size_t length, const char *literal);
-inline bool NamesMatch(std::string_view text, const char *literal) {
-    return NamesMatch(text.data(), text.size(), literal);
-}
 
 // Each file's process-wide variables to zero, at load.
 void ResetWindowDiscovery();

@@ -23,24 +23,24 @@ static bool ClassNameIs(HWND window, WindowText &buffer, const char *literal) {
 
 static BOOL CALLBACK EnumWnpMainProc(HWND window, LPARAM /*unused*/) {
     WindowText buffer;
-    if (!ClassNameIs(window, buffer, "Winamp v1.x")) return TRUE;
+    if (!ClassNameIs(window, buffer, kWnpMainClass)) return TRUE;
     hWnpMain = window;
     return FALSE;
 }
 
 static BOOL CALLBACK EnumAVSFrameProc(HWND window, LPARAM /*unused*/) {
     WindowText buffer;
-    if (!ClassNameIs(window, buffer, "Winamp Gen")) return TRUE;
+    if (!ClassNameIs(window, buffer, kAVSFrameClass)) return TRUE;
     // A failed title read leaves the class name or nothing in the buffer, and neither is "avs".
     GetWindowTextA(window, buffer.text, 255);
-    if (!NamesMatch(buffer.text, strlen(buffer.text), "avs")) return TRUE;
+    if (!NamesMatch(buffer.text, strlen(buffer.text), kAVSFrameTitle)) return TRUE;
     hAVSFrame = window;
     return FALSE;
 }
 
 static BOOL CALLBACK EnumAVSChildProc(HWND window, LPARAM /*unused*/) {
     WindowText buffer;
-    if (!ClassNameIs(window, buffer, "avswnd")) return TRUE;
+    if (!ClassNameIs(window, buffer, kAVSInnerClass)) return TRUE;
     hAVSChild = window;
     return FALSE;
 }

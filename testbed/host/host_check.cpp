@@ -10,23 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "../../player/window_names.h"
 #include "standin_host.h"
 
 namespace {
-
-const char kMainClass[] = "Winamp v1.x";
-const char kFrameClass[] = "Winamp Gen";
-const char kFrameTitle[] = "avs";
-const char kInnerClass[] = "avswnd";
-const UINT kProbeMs = 2000;
-
-// The plug-in's name test: both sides lower-cased with the system's ANSI mapping, whole strings equal.
-bool NameEquals(const std::string &text, const char *literal) {
-    std::string left = text, right = literal;
-    if (!left.empty()) CharLowerBuffA(&left[0], static_cast<DWORD>(left.size()));
-    if (!right.empty()) CharLowerBuffA(&right[0], static_cast<DWORD>(right.size()));
-    return left == right;
-}
 
 std::string ClassOf(HWND window) {
     char text[256] = {};
@@ -45,27 +32,27 @@ std::string TitleOf(HWND window) {
 struct Survey {
     HWND main = nullptr;
     HWND frame = nullptr;
-    bool frameClassSeen = false;         // some top-level "Winamp Gen" window, whatever its title
-    std::vector<std::string> otherTitles;  // titles of "Winamp Gen" windows that are not "avs"
-    HWND inner = nullptr;                // the first "avswnd" below the frame
-    HWND innerElsewhere = nullptr;       // an "avswnd" that is not below the frame
+    bool frameClassSeen = false;         // some top-level window of the frame's class, whatever its title
+    std::vector<std::string> otherTitles;  // titles of such windows that are not the frame's
+    HWND inner = nullptr;                // the first window of the inner class below the frame
+    HWND innerElsewhere = nullptr;       // one that is not below the frame
 };
 
 BOOL CALLBACK SurveyTopLevel(HWND window, LPARAM context) {
     Survey *survey = reinterpret_cast<Survey *>(context);
     std::string className = ClassOf(window);
-    if (survey->main == nullptr && NameEquals(className, kMainClass)) survey->main = window;
-    if (NameEquals(className, kFrameClass)) {
+    if (survey->main == nullptr && NamesMatch(className, kWnpMainClass)) survey->main = window;
+    if (NamesMatch(className, kAVSFrameClass)) {
         survey->frameClassSeen = true;
         std::string title = TitleOf(window);
-        if (survey->frame == nullptr && NameEquals(title, kFrameTitle)) survey->frame = window;
-        else if (!NameEquals(title, kFrameTitle)) survey->otherTitles.push_back(title);
+        if (survey->frame == nullptr && NamesMatch(title, kAVSFrameTitle)) survey->frame = window;
+        else if (!NamesMatch(title, kAVSFrameTitle)) survey->otherTitles.push_back(title);
     }
     return TRUE;
 }
 
 BOOL CALLBACK FindInnerBelow(HWND window, LPARAM found) {
-    if (!NameEquals(ClassOf(window), kInnerClass)) return TRUE;
+    if (!NamesMatch(ClassOf(window), kAVSInnerClass)) return TRUE;
     *reinterpret_cast<HWND *>(found) = window;
     return FALSE;
 }
@@ -79,18 +66,18 @@ struct ElsewhereSearch {
 BOOL CALLBACK FindInnerElsewhere(HWND window, LPARAM context) {
     ElsewhereSearch *search = reinterpret_cast<ElsewhereSearch *>(context);
     if (window == search->frame) return TRUE;
-    if (NameEquals(ClassOf(window), kInnerClass)) search->found = window;
+    if (NamesMatch(ClassOf(window), kAVSInnerClass)) search->found = window;
     else EnumChildWindows(window, FindInnerBelow, reinterpret_cast<LPARAM>(&search->found));
     return search->found == nullptr;
 }
 
-// Where an "avswnd" window outside the frame lives: on its own, or inside which top-level window (a
+// Where an inner window outside the frame lives: on its own, or inside which top-level window (a
 // publication's page when embedded by another publication).
 std::string WhereElse(HWND inner) {
+    std::string exists = std::string("; an '") + kAVSInnerClass + "' window exists but outside the frame, ";
     HWND root = GetAncestor(inner, GA_ROOT);
-    if (root == nullptr || root == inner) return "; an 'avswnd' window exists but outside the frame, as a window of its own";
-    return "; an 'avswnd' window exists but outside the frame, inside a '" + ClassOf(root) + "' window titled \"" +
-           TitleOf(root) + "\"";
+    if (root == nullptr || root == inner) return exists + "as a window of its own";
+    return exists + "inside a '" + ClassOf(root) + "' window titled \"" + TitleOf(root) + "\"";
 }
 
 Survey TakeSurvey() {
@@ -117,7 +104,7 @@ Response Probe(HWND window, std::map<DWORD, Response> *byThread) {
         response = kHung;
     } else {
         SetLastError(0);
-        if (SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kProbeMs, &result) != 0) {
+        if (SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, kRespondMs, &result) != 0) {
             response = kResponds;
         } else {
             DWORD error = GetLastError();
@@ -128,11 +115,15 @@ Response Probe(HWND window, std::map<DWORD, Response> *byThread) {
     return response;
 }
 
-const char *DescribeResponse(Response response) {
+std::string DescribeResponse(Response response) {
+    char noAnswer[80];
     switch (response) {
     case kResponds: return "found, responds";
     case kHung: return "found, but does not respond (Windows reports the player hung)";
-    case kNoAnswer: return "found, but does not respond (no answer within 2 seconds)";
+    case kNoAnswer:
+        snprintf(noAnswer, sizeof noAnswer, "found, but does not respond (no answer within %g seconds)",
+                 kRespondMs / 1000.0);
+        return noAnswer;
     case kRefused: return "found, but Windows refused to pass it a message (the player runs with higher rights)";
     case kGone: return "found, but it closed while being checked";
     }
@@ -282,29 +273,30 @@ int RunHostCheck(const std::string &plugInPath) {
     // Player main window: what vxWnpCommand sends to.
     Response mainResponse = kGone;
     if (survey.main == nullptr) {
-        printf("Player main window: not found (no window of class '%s'; is the player running?)\n", kMainClass);
+        printf("Player main window: not found (no window of class '%s'; is the player running?)\n", kWnpMainClass);
     } else {
         mainResponse = Probe(survey.main, &byThread);
-        printf("Player main window: %s\n", DescribeResponse(mainResponse));
+        printf("Player main window: %s\n", DescribeResponse(mainResponse).c_str());
     }
 
     // Visualizer frame and inner window: what vxAVSDropFile and vxAVSEmbed look for.
     Response frameResponse = kGone, innerResponse = kGone;
     if (survey.frame != nullptr) {
         frameResponse = Probe(survey.frame, &byThread);
-        printf("Visualizer frame: %s\n", DescribeResponse(frameResponse));
+        printf("Visualizer frame: %s\n", DescribeResponse(frameResponse).c_str());
     } else if (survey.frameClassSeen) {
         printf("Visualizer frame: not found: a '%s' window exists but none is titled '%s' (titles seen: %s)\n",
-               kFrameClass, kFrameTitle, Quoted(survey.otherTitles).c_str());
+               kAVSFrameClass, kAVSFrameTitle, Quoted(survey.otherTitles).c_str());
     } else {
-        printf("Visualizer frame: not found (no window of class '%s'; is the visualizer open?)\n", kFrameClass);
+        printf("Visualizer frame: not found (no window of class '%s'; is the visualizer open?)\n", kAVSFrameClass);
     }
     std::string elsewhere = survey.innerElsewhere != nullptr ? WhereElse(survey.innerElsewhere) : "";
     if (survey.inner != nullptr) {
         innerResponse = Probe(survey.inner, &byThread);
-        printf("Visualizer inner window: %s\n", DescribeResponse(innerResponse));
+        printf("Visualizer inner window: %s\n", DescribeResponse(innerResponse).c_str());
     } else if (survey.frame != nullptr) {
-        printf("Visualizer inner window: not found: the frame holds no 'avswnd' window%s\n", elsewhere.c_str());
+        printf("Visualizer inner window: not found: the frame holds no '%s' window%s\n", kAVSInnerClass,
+               elsewhere.c_str());
     } else {
         printf("Visualizer inner window: not looked for without the frame%s\n", elsewhere.c_str());
     }

@@ -1,8 +1,10 @@
 // vxavs: the one way window names, modes and message names are compared: letter case aside, whole.
 
+#include <windows.h>
+
 #include <cstring>
 
-#include "player_windows.h"
+#include "window_names.h"
 
 bool NamesMatch(const char *text, size_t length, const char *literal) {
     // The ANSI mapping changes no length, so texts of other lengths never match and are never copied.
