@@ -2,11 +2,14 @@
 # starts Wine once, then runs each program the host asks for in /mnt/ctl/req/<id>/ and writes back
 # its output and exit code, as the request protocol in scripts/vm/README.md says. Requests run side by
 # side, so one that hangs holds up no other.
+# No set -e: a program's failure (what wait answers) and a file not there yet are ordinary answers
+# here, and no one request's trouble may end the agent, which serves all the others.
 set -uo pipefail
 ctl=/mnt/ctl
 project="$(cat "$ctl/project")"
-# The same Wine environment as on a host that runs Wine itself.
+# The same Wine environment as on a host that runs Wine itself; the host's test for a stopped beat.
 source "$ctl/wine-prefix.sh"
+source "$ctl/stall.sh"
 vxavs_wine_env
 # A request whose caller has not beaten for this long has lost it (ctest's SIGKILL at its time
 # limit, which no trap on the host sees): the program is ended.
@@ -30,14 +33,30 @@ take_files() {
   if [ -f "$req/outside.tar" ]; then tar -C / -xf "$req/outside.tar" || return 1; fi
 }
 
+# Watches program $2 of request $1 until it ends, and ends it early if its caller is gone: prints
+# why it ended it, nothing if it did not.
+watch_request() {
+  local req="$1" pid="$2" beats="" gone=""
+  while kill -0 "$pid" 2>/dev/null; do
+    if [ -e "$req/cancel" ]; then
+      gone="cancelled by its caller"
+    elif vxavs_stalled beats "$req/caller" "$caller_limit"; then
+      gone="no beat from its caller for $caller_limit s"
+    fi
+    if [ -n "$gone" ]; then
+      kill "$pid" 2>/dev/null
+      printf '%s\n' "$gone"
+      return
+    fi
+    sleep 0.1
+  done
+}
+
 run_request() {
-  local req="$1" local_out local_err pid rc
+  local req="$1" local_out local_err pid rc gone cwd t1=$EPOCHREALTIME
   local argv=() env=() limit="${VXAVS_VM_RUN_LIMIT:-3600}"
-  local beat last_beat="" beat_time=$SECONDS gone=""
   mapfile -d '' -t argv < "$req/argv"
   mapfile -d '' -t env < "$req/env"
-  local t1=$EPOCHREALTIME
-  local cwd
   cwd="$(cat "$req/cwd")"
   mkdir -p "$cwd"
   local_out="$(mktemp)"
@@ -49,24 +68,7 @@ run_request() {
     exec env "${env[@]}" timeout -k 10 "$limit" wine "${argv[@]}"
   ) < /dev/null > "$local_out" 2> "$local_err" &
   pid=$!
-  while kill -0 "$pid" 2>/dev/null; do
-    if [ -e "$req/cancel" ]; then
-      gone="cancelled by its caller"
-    else
-      beat=""
-      read -r beat 2>/dev/null < "$req/caller"
-      if [ "$beat" != "$last_beat" ]; then
-        last_beat="$beat"; beat_time=$SECONDS
-      elif [ $((SECONDS - beat_time)) -ge "$caller_limit" ]; then
-        gone="no beat from its caller for $caller_limit s"
-      fi
-    fi
-    if [ -n "$gone" ]; then
-      kill "$pid" 2>/dev/null
-      break
-    fi
-    sleep 0.1
-  done
+  gone="$(watch_request "$req" "$pid")"
   wait "$pid"
   rc=$?
   echo "request ${req##*/}: $(awk "BEGIN{print $EPOCHREALTIME - $t1}") s: ${argv[*]}${gone:+: ended, $gone}"
@@ -94,7 +96,8 @@ echo "wine up at $(cut -d' ' -f1 /proc/uptime) s"
 touch "$ctl/ready"
 
 declare -A taken=()
-while [ ! -e "$ctl/stop" ]; do
+# Until the host ends the machine.
+while :; do
   for req in "$ctl"/req/*; do
     case "$req" in *.new | *'*') continue ;; esac
     [ -n "${taken[$req]:-}" ] && continue

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Checks how the virtual machine's image finds its Debian mirror (vxavs_apt_mirror in scripts/vm/lib.sh):
-# this machine's apt files in either form, fed as small apt folders.
+# Checks how the virtual machine's image finds its Debian mirror (vxavs_apt_mirror in
+# scripts/vm/image-inputs.sh): this machine's apt files in either form, fed as small apt folders.
 # Usage: check_apt_mirror.sh LIB_SH
 set -uo pipefail
 source "$1"

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Checks the choice between Wine on this machine and Wine in the virtual machine (scripts/vm/lib.sh):
+# Checks the choice between Wine on this machine and Wine in the virtual machine (scripts/vm/path.sh):
 # VXAVS_VM against whether the kernel runs 32-bit programs, with that answer stood in for.
 # Usage: check_wine_path.sh LIB_SH
 set -uo pipefail

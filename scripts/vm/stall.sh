@@ -1,0 +1,16 @@
+# Sourced by lib.sh on the host and by agent.sh in the guest (copied into the control folder at each
+# boot): the one test for a beat that stopped, the other side's count that it raises every second.
+
+# Whether the reading in file $2 has stayed the same for $3 s or more (no file reads as empty). $1
+# names the caller's variable that keeps the last reading and since when, as "seconds reading": start
+# it empty. Every call reads the file once.
+vxavs_stalled() {
+  local -n vxavs_stalled_seen="$1"
+  local reading="" now=$SECONDS
+  read -r reading 2>/dev/null < "$2" || true
+  if [ -z "$vxavs_stalled_seen" ] || [ "${vxavs_stalled_seen#* }" != "$reading" ]; then
+    vxavs_stalled_seen="$now $reading"
+    return 1
+  fi
+  [ $((now - ${vxavs_stalled_seen%% *})) -ge "$3" ]
+}
