@@ -240,15 +240,25 @@ static void CheckCommandVariants() {
 
 // ---- Pieces: single calls timed alone, to tell where an action's time goes.
 
+// A batch is made long enough to time by doubling it until it takes 10 ms on the clock, never from
+// one short reading: a clock that steps coarsely (a freshly booted virtual machine's, before its
+// kernel settles on a finer one) reads a short batch as no time at all, and a count worked out from
+// that once made this take hours. Each piece stops after kPieceSeconds whatever the clock does.
+static const double kPieceSeconds = 3;
+
 static void ReportPiece(const char *label, void (*piece)(), void (*reset)() = nullptr) {
     for (int i = 0; i < 5; ++i) piece();
-    double start = Seconds();
-    for (int i = 0; i < 20; ++i) piece();
-    double perCall = (Seconds() - start) / 20;
-    int count = std::max(20, std::min(static_cast<int>(0.01 / std::max(perCall, 1e-7)), 500000));
+    int count = 1;
+    double pieceStart = Seconds();
+    for (;;) {
+        double start = Seconds();
+        for (int i = 0; i < count; ++i) piece();
+        if (Seconds() - start >= 0.01 || count >= 500000 || Seconds() - pieceStart > kPieceSeconds) break;
+        count *= 2;
+    }
     std::vector<double> perCalls;
-    for (int round = 0; round < 31; ++round) {
-        start = Seconds();
+    for (int round = 0; round < 31 && (round < 3 || Seconds() - pieceStart < kPieceSeconds); ++round) {
+        double start = Seconds();
         for (int i = 0; i < count; ++i) piece();
         perCalls.push_back((Seconds() - start) / count * 1e6);
         if (reset != nullptr) reset();
@@ -452,6 +462,95 @@ static void MakeDropFile() {
     wstrFile = wide.data();
 }
 
+// ---- vxAVSEmbed: an embedding, a release and a resize of the host window while embedded, each as long
+// as it holds the host's thread. The player runs in a process of its own, as the real one does.
+
+static HWND hStage;
+
+static LRESULT CALLBACK StageProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+static void MakeStage() {
+    WNDCLASSA stageClass = {};
+    stageClass.lpfnWndProc = StageProc;
+    stageClass.hInstance = GetModuleHandleA(nullptr);
+    stageClass.lpszClassName = "vxavs bench stage";
+    RegisterClassA(&stageClass);
+    hStage = CreateWindowExA(0, "vxavs bench stage", "Stage", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 400, 80, 400, 300,
+                             nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    if (hStage == nullptr) Fail("could not make the host window");
+    HostSetObjectWindow("Stage", hStage);
+}
+
+static int nStageStep;
+
+static double TimedAction(const char *mode) {
+    double start = Seconds();
+    HostExecAction(2, {"Stage", mode});
+    double elapsed = Seconds() - start;
+    PumpMessages(0);
+    return elapsed * 1e6;
+}
+
+static double TimedResize() {
+    int step = ++nStageStep % 8;
+    double start = Seconds();
+    SetWindowPos(hStage, nullptr, 0, 0, 380 + 10 * step, 280 + 6 * step, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    double elapsed = Seconds() - start;
+    PumpMessages(0);
+    return elapsed * 1e6;
+}
+
+static void ReportTimes(const char *label, const std::vector<double> &times) {
+    printf("    %-46s %9.2f us (%9.2f)   %zu calls\n", label, Percentile(times, 0.5), Percentile(times, 0.1),
+           times.size());
+    fflush(stdout);
+}
+
+static void BenchEmbedding() {
+    printf("\nvxAVSEmbed, player in its own process: time on the host's thread\n");
+    MakeStage();
+    HostClearRecords();
+    HostExecAction(2, {"Stage", "true"});
+    if (HostVariableWritten("vxAVSDrop")) Fail("the plug-in did not embed the visualizer");
+    HostExecAction(2, {"Stage", "false"});
+    std::vector<double> embeds, releases, resizes, firstEmbeds;
+    double start = Seconds();
+    for (int round = 0; round < 100 || (Seconds() - start < kSecondsPerCase && round < 2000); ++round) {
+        embeds.push_back(TimedAction("true"));
+        for (int i = 0; i < 4; ++i) resizes.push_back(TimedResize());
+        releases.push_back(TimedAction("false"));
+    }
+    // After a pause, as an author's page would embed it: whatever the plug-in sets up afresh counts.
+    for (int i = 0; i < 5; ++i) {
+        PumpMessages(600);
+        firstEmbeds.push_back(TimedAction("true"));
+        PumpMessages(600);
+        TimedAction("false");
+    }
+    if (HostVariableWritten("vxAVSDrop")) Fail("an embedding or release failed while timed");
+    printf("    %-46s %9s %11s\n", "per call", "median", "(10th pct)");
+    ReportTimes("embed (\"true\")", embeds);
+    ReportTimes("release (\"false\")", releases);
+    ReportTimes("resize of the host window while embedded", resizes);
+    ReportTimes("embed after 600 ms without an action", firstEmbeds);
+    DestroyWindow(hStage);
+    hStage = nullptr;
+}
+
+// The clock's finest step seen: a coarse one makes single short calls read 0.
+static void ReportClockStep() {
+    double smallest = 1;
+    for (int i = 0; i < 2000; ++i) {
+        double a = Seconds(), b;
+        while ((b = Seconds()) == a) {
+        }
+        smallest = std::min(smallest, b - a);
+    }
+    printf("Clock: finest step %.3f us\n", smallest * 1e6);
+}
+
 int main() {
     QueryPerformanceFrequency(&liFrequency);
     double start = Seconds();
@@ -462,11 +561,13 @@ int main() {
     printf("vxavs action benchmark%s%s\n", wineVersion ? ", Wine " : "", wineVersion ? wineVersion() : "");
     printf("Plug-in: the real vxavs.dll in the stand-in host. Raw: the Windows calls the action has to make.\n");
 
+    ReportClockStep();
     MakeDropFile();
     if (!HostLoadPlugIn(FileBesideProgram("vxavs.dll").c_str())) Fail("could not load vxavs.dll");
     HostHandshake();
 
     StartQuietPlayer(kPlayerReply);
+    BenchEmbedding();
     BenchCommands(0);
     BenchCommands(300);
     CommandPieces();
