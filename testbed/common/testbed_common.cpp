@@ -4,6 +4,8 @@
 
 #include <tlhelp32.h>
 
+#include <cstdint>
+
 #include <algorithm>
 #include <vector>
 
@@ -95,6 +97,33 @@ int ProcessThreadCount() {
     entry.dwSize = sizeof entry;
     for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
         if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+    CloseHandle(snapshot);
+    return count;
+}
+
+int ThreadsStartedIn(HMODULE module) {
+    typedef LONG(WINAPI * QueryThreadFn)(HANDLE, int, void *, ULONG, ULONG *);
+    auto query = reinterpret_cast<QueryThreadFn>(
+        reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
+    if (query == nullptr || module == nullptr) return -1;
+    auto *image = reinterpret_cast<const uint8_t *>(module);
+    auto *headers = reinterpret_cast<const IMAGE_NT_HEADERS *>(image + reinterpret_cast<const IMAGE_DOS_HEADER *>(image)->e_lfanew);
+    const uint8_t *end = image + headers->OptionalHeader.SizeOfImage;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return -1;
+    int count = 0;
+    THREADENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID != GetCurrentProcessId()) continue;
+        HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID);
+        if (thread == nullptr) continue;
+        const uint8_t *start = nullptr;
+        const int kThreadStartAddress = 9;  // ThreadQuerySetWin32StartAddress
+        if (query(thread, kThreadStartAddress, &start, sizeof start, nullptr) == 0 && start >= image && start < end)
+            ++count;
+        CloseHandle(thread);
+    }
     CloseHandle(snapshot);
     return count;
 }

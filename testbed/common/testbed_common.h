@@ -27,6 +27,9 @@ bool WaitHandlingSentMessages(HANDLE object, DWORD timeoutMs);
 
 // How many threads this process has now; 0 when the system cannot say.
 int ProcessThreadCount();
+// How many of this process's threads started at an address inside the module (a DLL's own threads);
+// -1 when the system cannot say.
+int ThreadsStartedIn(HMODULE module);
 
 // What the thread does between two looks at a condition.
 enum WaitMeanwhile {

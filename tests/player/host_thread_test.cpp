@@ -129,6 +129,8 @@ TEST_F(HostThreadTest, AVisualizerThatStopsInsideSetParentHoldsNeitherAnEmbeddin
         EXPECT_LT(elapsed, kActionBoundMs) << "the action waited for the visualizer";
         EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR5"});
         EXPECT_TRUE(WaitForPlayerLine("hanging", 0)) << "the visualizer was never made to stop";
+        // The helper is the one held there, and the only thread of the plug-in's.
+        EXPECT_EQ(ThreadsStartedIn(gHost.module), 1);
         // Held meanwhile: another embedding or release answers at once, without acting.
         HostClearRecords();
         elapsed = TimedEmbed(release ? "false" : "true");
@@ -140,8 +142,9 @@ TEST_F(HostThreadTest, AVisualizerThatStopsInsideSetParentHoldsNeitherAnEmbeddin
         WaitUntilAwake();
         EXPECT_EQ(WaitForPlacement(windows.inner, FramePlacement(windows.frame)), FramePlacement(windows.frame));
         EXPECT_TRUE(WaitUntil([&] { return Procedure(host) == ownProc; }, 5000, kWaitPumping));
-        EXPECT_TRUE(WaitUntil([&] { return ProcessThreadCount() <= threadsBefore; }, 10000, kWaitPumping))
-            << "the helper thread did not end";
+        EXPECT_TRUE(WaitUntil([] { return ThreadsStartedIn(gHost.module) == 0; }, 10000, kWaitPumping))
+            << "the helper thread did not end: " << ThreadsStartedIn(gHost.module) << " of the plug-in's threads, "
+            << ProcessThreadCount() << " in all, " << threadsBefore << " before";
         HostClearRecords();
         Embed("Panel");
         EXPECT_TRUE(gHost.variableWrites.empty());
