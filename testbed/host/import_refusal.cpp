@@ -60,7 +60,7 @@ static DWORD __stdcall RefusingStub(StackWords<kRefusableFunctions[Index].words>
     {
         std::lock_guard<std::mutex> hold(lockImportCalls);
         importCalls.push_back({kRefusableFunctions[Index].name, std::vector<DWORD>(args.word, args.word + words),
-                               refuse, refuse ? entry.error : 0, GetTickCount()});
+                               refuse, refuse ? entry.error : 0, GetTickCount(), GetCurrentThreadId()});
     }
     if (refuse) {
         SetLastError(entry.error);

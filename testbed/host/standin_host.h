@@ -115,6 +115,7 @@ struct ImportCall {
     bool refused;
     DWORD error;  // the GetLastError it was refused with
     DWORD tick;   // GetTickCount when it was made
+    DWORD thread; // GetCurrentThreadId of the caller
 };
 
 // From now on the loaded plug-in's calls to `function` (a USER32 function it imports by name) fail,
