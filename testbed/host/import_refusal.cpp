@@ -36,6 +36,8 @@ struct Refusal {
     void *original;  // what the entry held before
     DWORD error;
     volatile LONG remaining;  // calls still to refuse; -1: every call
+    ImportCallHook before;    // runs ahead of the next `beforeRemaining` calls
+    volatile LONG beforeRemaining;  // -1: every call
 };
 static Refusal rfRefusals[kRefusableCount];
 
@@ -52,10 +54,23 @@ static bool TakeRefusal(Refusal &entry) {
     }
 }
 
+// Takes one run of the hook if any is left.
+static bool TakeHookRun(Refusal &entry) {
+    for (;;) {
+        LONG left = entry.beforeRemaining;
+        if (left == 0) return false;
+        if (left < 0) return true;
+        if (InterlockedCompareExchange(&entry.beforeRemaining, left - 1, left) == left) return true;
+    }
+}
+
 template <size_t Index>
 static DWORD __stdcall RefusingStub(StackWords<kRefusableFunctions[Index].words> args) {
     const int words = kRefusableFunctions[Index].words;
     Refusal &entry = rfRefusals[Index];
+    // Before anything is decided, so that a real call that follows meets the situation the hook made.
+    if (entry.before != nullptr && TakeHookRun(entry))
+        entry.before(std::vector<DWORD>(args.word, args.word + words));
     bool refuse = TakeRefusal(entry);
     {
         std::lock_guard<std::mutex> hold(lockImportCalls);
@@ -108,27 +123,42 @@ static void **FindUser32Import(HMODULE module, const char *function) {
     return nullptr;
 }
 
-bool HostRefuseImport(const char *function, DWORD error, int times) {
-    if (gHost.module == nullptr) return false;
+// The entry of a refusable function, its import redirected to the stub; null when it cannot be.
+static Refusal *RedirectImport(const char *function) {
+    if (gHost.module == nullptr) return nullptr;
     for (size_t i = 0; i < kRefusableCount; ++i) {
         if (strcmp(kRefusableFunctions[i].name, function) != 0) continue;
         Refusal &entry = rfRefusals[i];
-        if (entry.slot == nullptr) {
-            void **slot = FindUser32Import(gHost.module, function);
-            if (slot == nullptr) return false;
-            entry.original = *slot;
-            // Set before the entry changes, so the first call through the stub already refuses.
-            entry.error = error;
-            entry.remaining = times < 0 ? -1 : times;
-            if (!WriteImportEntry(slot, kStubs[i])) return false;
-            entry.slot = slot;
-            return true;
-        }
-        entry.error = error;
-        InterlockedExchange(&entry.remaining, times < 0 ? -1 : times);
-        return true;
+        if (entry.slot != nullptr) return &entry;
+        void **slot = FindUser32Import(gHost.module, function);
+        if (slot == nullptr) return nullptr;
+        entry.original = *slot;
+        if (!WriteImportEntry(slot, kStubs[i])) return nullptr;
+        entry.slot = slot;
+        return &entry;
     }
-    return false;
+    return nullptr;
+}
+
+bool HostRefuseImport(const char *function, DWORD error, int times) {
+    Refusal *entry = nullptr;
+    for (size_t i = 0; i < kRefusableCount; ++i)
+        if (strcmp(kRefusableFunctions[i].name, function) == 0) entry = &rfRefusals[i];
+    if (entry == nullptr) return false;
+    // Set before the entry changes, so the first call through the stub already refuses.
+    entry->error = error;
+    InterlockedExchange(&entry->remaining, times < 0 ? -1 : times);
+    return RedirectImport(function) != nullptr;
+}
+
+bool HostBeforeImport(const char *function, ImportCallHook before, int times) {
+    Refusal *entry = nullptr;
+    for (size_t i = 0; i < kRefusableCount; ++i)
+        if (strcmp(kRefusableFunctions[i].name, function) == 0) entry = &rfRefusals[i];
+    if (entry == nullptr) return false;
+    entry->before = before;
+    InterlockedExchange(&entry->beforeRemaining, times < 0 ? -1 : times);
+    return RedirectImport(function) != nullptr;
 }
 
 void HostClearRefusals() {
@@ -137,6 +167,8 @@ void HostClearRefusals() {
         entry.slot = nullptr;
         entry.original = nullptr;
         entry.remaining = 0;
+        entry.before = nullptr;
+        entry.beforeRemaining = 0;
     }
     std::lock_guard<std::mutex> hold(lockImportCalls);
     importCalls.clear();

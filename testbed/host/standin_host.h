@@ -123,6 +123,12 @@ struct ImportCall {
 // they reach the real function again (times 0: none refused, the calls only recorded). False when no plug-in is loaded, the function is not among those
 // this test bed can refuse, or the plug-in does not import it. Cleared by HostUnloadPlugIn.
 bool HostRefuseImport(const char *function, DWORD error, int times = -1);
+// Makes a refusal real: `before` runs on the calling thread, with the call's stack words, ahead of the
+// plug-in's next `times` calls to `function` (-1: every call); each call is then refused or passed on as HostRefuseImport
+// says (by default passed on, so that the real function meets what the hook did: a window its owner
+// destroyed fails as Windows fails it). False as for HostRefuseImport. Cleared by HostClearRefusals.
+typedef void (*ImportCallHook)(const std::vector<DWORD> &words);
+bool HostBeforeImport(const char *function, ImportCallHook before, int times = 1);
 // Every import entry back to the real function; the call records are cleared too.
 void HostClearRefusals();
 // The calls made through redirected imports since the last clear, in order; null: every function.

@@ -58,7 +58,7 @@ bool RecordedDrop(int index, PlayerDrop *drop);
 
 // The control window of the player started, nullptr when none runs.
 HWND StartedPlayerControl();
-// The frame that PlayerDestroyFrame left, for CurrentPlayerWindows.
-void FollowPlayerFrame(HWND frame);
+// The windows as steering left them, for CurrentPlayerWindows.
+void FollowPlayerWindows(const PlayerWindows &windows);
 // Whether the player runs on a thread of this process.
 bool PlayerOnThread();

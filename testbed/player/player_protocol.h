@@ -23,6 +23,8 @@ enum PlayerControlRequest {
     kControlDropField,          // wParam index (-1 last), lParam a PlayerDropField -> its value, 0 when no such drop
     kControlHangNow,            // wParam ms -> 1, answered before the thread goes to sleep
     kControlDestroyFrame,       // wParam 1: make a new empty frame -> the new frame, or 1 when none made
+    kControlReopenVisualizer,   // -> the new inner window (in a new frame), or 1 when not made
+    kControlReplaceMain,        // -> the first main window's successor, or 1 when not made
 };
 
 // A record crosses one field per request, each field a message result.

@@ -166,5 +166,10 @@ bool PlayerHangNow(DWORD ms);
 // frame of the same names is made, as a visualizer that closes or recreates its window.
 // CurrentPlayerWindows shows the new frame, or none.
 bool PlayerDestroyFrame(bool makeNew);
+// The visualizer closes and opens again: its frame and inner window are destroyed (wherever the inner
+// window was moved) and made anew, with other handles, the inner window at its place in the frame.
+// The main window is made anew likewise, as a player that recreates it. CurrentPlayerWindows follows.
+bool PlayerReopenVisualizer();
+bool PlayerReplaceMain();
 // Waits until at least `count` drops were recorded; false on timeout.
 bool WaitForPlayerDrops(int count, DWORD timeoutMs);

@@ -133,6 +133,37 @@ TEST_F(DropOutcomeTest, AWindowGoneAfterTheLookupIsLookedUpAgain) {
     }
 }
 
+// The visualizer closes and opens again just as the drop is posted: the handle from the lookup names
+// no window any more, and only a second lookup finds the new inner window.
+static bool fReopened;
+static void ReopenVisualizerAtThePost(const std::vector<DWORD> &words) {
+    if (!fReopened && words[1] == WM_DROPFILES) fReopened = PlayerReopenVisualizer();
+}
+
+TEST_F(DropOutcomeTest, AVisualizerReopenedAfterTheLookupGetsTheDrop) {
+    PlayerOptions options;
+    options.drops = kDropsRead;
+    ASSERT_TRUE(StartPlayer(options, ThreadPlayerStart()));
+    HWND old = CurrentPlayerWindows().inner;
+    fReopened = false;
+    ASSERT_TRUE(HostBeforeImport("PostMessageA", ReopenVisualizerAtThePost, -1));
+    Drop(file);
+    std::vector<ImportCall> posts = HostImportCalls("PostMessageA");
+    HostClearRefusals();
+    ASSERT_TRUE(fReopened) << "nothing was posted";
+    ASSERT_FALSE(IsWindow(old));
+    EXPECT_TRUE(gHost.variableWrites.empty());
+    std::vector<PlayerDrop> drops = PlayerDropList();
+    ASSERT_EQ(drops.size(), 1u);
+    EXPECT_EQ(drops[0].window, CurrentPlayerWindows().inner);
+    EXPECT_EQ(drops[0].name, file);
+    EXPECT_TRUE(drops[0].goneAfterFinish);
+    // A block of a failed post is either the one delivered or freed: none is left behind.
+    for (const ImportCall &post : posts)
+        if (post.words[2] != drops[0].handle)
+            EXPECT_EQ(GlobalSize(reinterpret_cast<HGLOBAL>(post.words[2])), 0u) << "the block was not freed";
+}
+
 TEST_F(DropOutcomeTest, AWindowThatKeepsGoingAwayIsNeverReportedAsDropped) {
     ASSERT_TRUE(StartPlayer(PlayerOptions(), ThreadPlayerStart()));
     ASSERT_TRUE(HostRefuseImport("PostMessageA", kInvalidWindow));

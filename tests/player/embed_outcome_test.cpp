@@ -249,3 +249,176 @@ TEST_F(EmbedOutcomeTest, AUnicodeHostWindowKeepsTextOutsideTheAnsiCodePage) {
     GetWindowTextW(host, read, 16);
     EXPECT_EQ(std::wstring(read), std::wstring(kText));
 }
+
+// ---- Windows that really go away at the call, closed by their owner, so that only a second lookup
+// finds what is there now.
+
+static bool fHookDone;
+static HWND hHookWindow;  // the window whose next call has the visualizer change its windows
+
+// The frame closed and made anew just before the inner window is moved into it.
+static void RemakeFrameBeforeTheMove(const std::vector<DWORD> &words) {
+    if (!fHookDone && words[1] == reinterpret_cast<uintptr_t>(hHookWindow)) fHookDone = PlayerDestroyFrame(true);
+}
+
+TEST_F(EmbedOutcomeTest, AReleaseToAFrameMadeAnewAfterTheLookupGoesToTheNewFrame) {
+    HWND host = NewHostWindow("Panel", 400, 300);
+    LONG ownProc = Procedure(host);
+    for (const char *how : {"false", "message 2"}) {
+        SCOPED_TRACE(how);
+        Embed("Panel");
+        ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+        HWND old = CurrentPlayerWindows().frame;
+        HostClearRecords();
+        fHookDone = false;
+        hHookWindow = old;
+        ASSERT_TRUE(HostBeforeImport("SetParent", RemakeFrameBeforeTheMove, -1));
+        Release(how);
+        HostClearRefusals();
+        ASSERT_TRUE(fHookDone) << "never moved towards the frame found";
+        HWND frame = CurrentPlayerWindows().frame;
+        ASSERT_FALSE(IsWindow(old));
+        EXPECT_TRUE(gHost.variableWrites.empty());
+        EXPECT_EQ(WaitForPlacement(windows.inner, FramePlacement(frame)), FramePlacement(frame));
+        EXPECT_EQ(Procedure(host), ownProc);
+    }
+}
+
+// The visualizer closes and opens again just as its thread is asked for a sign of life.
+static void ReopenVisualizerAtTheProbe(const std::vector<DWORD> &words) {
+    if (!fHookDone && words[0] == reinterpret_cast<uintptr_t>(hHookWindow) && words[1] == WM_NULL)
+        fHookDone = PlayerReopenVisualizer();
+}
+
+TEST_F(EmbedOutcomeTest, AProbeThatFailsReadsAsWhyItFailed) {
+    struct Case {
+        const char *what;
+        bool release;
+        DWORD error;           // the probe refused so; 0: the visualizer reopens at the probe
+        const char *expected;  // nullptr: done, with the new inner window
+    };
+    const Case cases[] = {
+        {"embed, the player runs with higher rights", false, 5, "ERROR7"},
+        {"embed, the inner window went away", false, 0, nullptr},
+        {"release, the player runs with higher rights", true, 5, "ERROR7"},
+        {"release, the inner window went away", true, 0, nullptr},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(StartPlayer(PlayerOptions()));
+        windows = CurrentPlayerWindows();
+        HWND host = NewHostWindow("Panel", 400, 300);
+        LONG ownProc = Procedure(host);
+        Placement before = PlacementOf(windows.inner);
+        if (c.release) {
+            Embed("Panel");
+            ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+        }
+        HostClearRecords();
+        fHookDone = false;
+        hHookWindow = windows.inner;
+        if (c.error != 0) {
+            ASSERT_TRUE(HostRefuseImport("SendMessageTimeoutA", c.error));
+        } else {
+            ASSERT_TRUE(HostBeforeImport("SendMessageTimeoutA", ReopenVisualizerAtTheProbe, -1));
+        }
+        Embed("Panel", c.release ? "false" : "true");
+        HostClearRefusals();
+        if (c.expected != nullptr) {
+            EXPECT_EQ(ResultWrites(), std::vector<std::string>{c.expected});
+            if (c.release) {
+                EXPECT_STILL_EMBEDDED(host, ownProc);
+                HostClearRecords();
+                Embed("Panel", "false");
+                EXPECT_TRUE(gHost.variableWrites.empty());
+                EXPECT_EQ(WaitForPlacement(windows.inner, before), before);
+            } else {
+                EXPECT_NOTHING_MOVED(before);
+            }
+            EXPECT_EQ(Procedure(host), ownProc) << "subclassed without the window inside";
+            DestroyWindow(host);
+            continue;
+        }
+        ASSERT_TRUE(fHookDone) << "no sign of life was asked of the inner window";
+        PlayerWindows now = CurrentPlayerWindows();
+        ASSERT_FALSE(IsWindow(windows.inner));
+        EXPECT_TRUE(gHost.variableWrites.empty());
+        if (c.release) {
+            // Nothing left to give back: the host window is its own again, the new window untouched.
+            EXPECT_EQ(Procedure(host), ownProc);
+            EXPECT_EQ(PlacementOf(now.inner), FramePlacement(now.frame));
+            // The next embedding takes the new window.
+            Embed("Panel");
+            EXPECT_TRUE(gHost.variableWrites.empty());
+        }
+        EXPECT_EQ(WaitForPlacement(now.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+        Embed("Panel", "false");
+        EXPECT_TRUE(gHost.variableWrites.empty());
+        EXPECT_EQ(WaitForPlacement(now.inner, FramePlacement(now.frame)), FramePlacement(now.frame));
+        EXPECT_EQ(Procedure(host), ownProc);
+        DestroyWindow(host);
+    }
+}
+
+// The plug-in keeps the inner window it found while that is a window. Once the visualizer closed,
+// nothing is done to the closed window's handle: a drop, an embedding and a release reach the window
+// there is now, and where there is none the host is not asked for its window first.
+TEST_F(EmbedOutcomeTest, TheKeptInnerWindowIsLeftOnceTheVisualizerClosed) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string file = std::string(temp) + "vxavs kept " + std::to_string(GetCurrentProcessId()) + ".mp3";
+    HANDLE made = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(made, INVALID_HANDLE_VALUE);
+    CloseHandle(made);
+    struct Case {
+        const char *what;
+        bool reopen;  // false: the visualizer stays closed
+    };
+    const Case cases[] = {{"closed and opened again", true}, {"closed", false}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(StartPlayer(PlayerOptions()));
+        windows = CurrentPlayerWindows();
+        HWND host = NewHostWindow("Panel", 400, 300);
+        // An embedding and a release have the plug-in keep the inner window.
+        Embed("Panel");
+        ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+        Embed("Panel", "false");
+        ASSERT_EQ(WaitForPlacement(windows.inner, FramePlacement(windows.frame)), FramePlacement(windows.frame));
+        ASSERT_TRUE(c.reopen ? PlayerReopenVisualizer() : PlayerDestroyFrame(false));
+        ASSERT_FALSE(IsWindow(windows.inner));
+        PlayerWindows now = CurrentPlayerWindows();
+        // Recorded, never refused: every call on a window of the player shows.
+        for (const char *function : {"PostMessageA", "SendMessageTimeoutA", "SetParent", "SetWindowPos"})
+            ASSERT_TRUE(HostRefuseImport(function, 0, 0)) << function;
+        HostClearRecords();
+
+        HostExecAction(1, {file.c_str(), ""});
+        if (c.reopen) {
+            EXPECT_TRUE(gHost.variableWrites.empty());
+            ASSERT_TRUE(WaitForPlayerDrops(1, 5000));
+            PlayerDrop drop;
+            ASSERT_TRUE(GetPlayerDrop(-1, &drop));
+            EXPECT_EQ(drop.window, now.inner);
+        } else {
+            EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR1"});
+        }
+        HostClearRecords();
+        Embed("Panel");
+        if (c.reopen) {
+            EXPECT_TRUE(gHost.variableWrites.empty());
+            EXPECT_EQ(WaitForPlacement(now.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+            Embed("Panel", "false");
+            EXPECT_TRUE(gHost.variableWrites.empty());
+            EXPECT_EQ(WaitForPlacement(now.inner, FramePlacement(now.frame)), FramePlacement(now.frame));
+        } else {
+            EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR1"});
+            EXPECT_TRUE(gHost.objectQueries.empty()) << "the host was asked for its window with no visualizer there";
+        }
+        for (const ImportCall &call : HostImportCalls())
+            EXPECT_NE(call.words[0], reinterpret_cast<uintptr_t>(windows.inner)) << call.function << " on the closed window";
+        HostClearRefusals();
+        DestroyWindow(host);
+    }
+    DeleteFileA(file.c_str());
+}
