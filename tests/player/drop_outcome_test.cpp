@@ -160,8 +160,9 @@ TEST_F(DropOutcomeTest, AVisualizerReopenedAfterTheLookupGetsTheDrop) {
     EXPECT_TRUE(drops[0].goneAfterFinish);
     // A block of a failed post is either the one delivered or freed: none is left behind.
     for (const ImportCall &post : posts) {
-        if (post.words[2] != drops[0].handle)
+        if (post.words[2] != drops[0].handle) {
             EXPECT_EQ(GlobalSize(reinterpret_cast<HGLOBAL>(post.words[2])), 0u) << "the block was not freed";
+        }
     }
 }
 
