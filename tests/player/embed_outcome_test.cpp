@@ -361,8 +361,8 @@ TEST_F(EmbedOutcomeTest, AProbeThatFailsReadsAsWhyItFailed) {
 }
 
 // The plug-in keeps the inner window it found while that is a window. Once the visualizer closed,
-// nothing is done to the closed window's handle: a drop, an embedding and a release reach the window
-// there is now, and where there is none the host is not asked for its window first.
+// nothing is done to the closed window's handle: a drop and an embedding reach the window there is now
+// (and the release the one embedded), and where there is none the host is not asked for its window.
 TEST_F(EmbedOutcomeTest, TheKeptInnerWindowIsLeftOnceTheVisualizerClosed) {
     char temp[MAX_PATH];
     GetTempPathA(MAX_PATH, temp);
@@ -370,55 +370,52 @@ TEST_F(EmbedOutcomeTest, TheKeptInnerWindowIsLeftOnceTheVisualizerClosed) {
     HANDLE made = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(made, INVALID_HANDLE_VALUE);
     CloseHandle(made);
-    struct Case {
-        const char *what;
-        bool reopen;  // false: the visualizer stays closed
-    };
-    const Case cases[] = {{"closed and opened again", true}, {"closed", false}};
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        ASSERT_TRUE(StartPlayer(PlayerOptions()));
-        windows = CurrentPlayerWindows();
-        HWND host = NewHostWindow("Panel", 400, 300);
-        // An embedding and a release have the plug-in keep the inner window.
-        Embed("Panel");
-        ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
-        Embed("Panel", "false");
-        ASSERT_EQ(WaitForPlacement(windows.inner, FramePlacement(windows.frame)), FramePlacement(windows.frame));
-        ASSERT_TRUE(c.reopen ? PlayerReopenVisualizer() : PlayerDestroyFrame(false));
-        ASSERT_FALSE(IsWindow(windows.inner));
-        PlayerWindows now = CurrentPlayerWindows();
-        // Recorded, never refused: every call on a window of the player shows.
-        for (const char *function : {"PostMessageA", "SendMessageTimeoutA", "SetParent", "SetWindowPos"})
-            ASSERT_TRUE(HostRefuseImport(function, 0, 0)) << function;
-        HostClearRecords();
-
-        HostExecAction(1, {file.c_str(), ""});
-        if (c.reopen) {
-            EXPECT_TRUE(gHost.variableWrites.empty());
-            ASSERT_TRUE(WaitForPlayerDrops(1, 5000));
-            PlayerDrop drop;
-            ASSERT_TRUE(GetPlayerDrop(-1, &drop));
-            EXPECT_EQ(drop.window, now.inner);
-        } else {
-            EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR1"});
+    HWND host = NewHostWindow("Panel", 400, 300);
+    int drops = 0;
+    for (bool reopen : {true, false}) {
+        for (const char *action : {"drop", "embed"}) {
+            SCOPED_TRACE(std::string(action) + (reopen ? ", the visualizer reopened" : ", the visualizer closed"));
+            // A drop has the plug-in keep the inner window.
+            if (!IsWindow(CurrentPlayerWindows().inner)) {
+                ASSERT_TRUE(PlayerReopenVisualizer());
+            }
+            HWND kept = CurrentPlayerWindows().inner;
+            HostClearRecords();
+            HostExecAction(1, {file.c_str(), ""});
+            ASSERT_TRUE(WaitForPlayerDrops(++drops, 5000)) << "\"" << HostVariable("vxAVSDrop") << "\"";
+            ASSERT_TRUE(reopen ? PlayerReopenVisualizer() : PlayerDestroyFrame(false));
+            ASSERT_FALSE(IsWindow(kept));
+            PlayerWindows now = CurrentPlayerWindows();
+            // Recorded, never refused: every call on a window of the player shows.
+            for (const char *function : {"PostMessageA", "SendMessageTimeoutA", "SetParent", "SetWindowPos"})
+                ASSERT_TRUE(HostRefuseImport(function, 0, 0)) << function;
+            HostClearRecords();
+            bool drop = std::string(action) == "drop";
+            if (drop) {
+                HostExecAction(1, {file.c_str(), ""});
+            } else {
+                Embed("Panel");
+            }
+            if (!reopen) {
+                EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR1"});
+                EXPECT_TRUE(gHost.objectQueries.empty()) << "the host was asked for its window with no visualizer there";
+            } else if (drop) {
+                EXPECT_TRUE(gHost.variableWrites.empty());
+                ASSERT_TRUE(WaitForPlayerDrops(++drops, 5000));
+                PlayerDrop received;
+                ASSERT_TRUE(GetPlayerDrop(-1, &received));
+                EXPECT_EQ(received.window, now.inner);
+            } else {
+                EXPECT_TRUE(gHost.variableWrites.empty());
+                EXPECT_EQ(WaitForPlacement(now.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+                Embed("Panel", "false");
+                EXPECT_TRUE(gHost.variableWrites.empty());
+                EXPECT_EQ(WaitForPlacement(now.inner, FramePlacement(now.frame)), FramePlacement(now.frame));
+            }
+            for (const ImportCall &call : HostImportCalls())
+                EXPECT_NE(call.words[0], reinterpret_cast<uintptr_t>(kept)) << call.function << " on the closed window";
+            HostClearRefusals();
         }
-        HostClearRecords();
-        Embed("Panel");
-        if (c.reopen) {
-            EXPECT_TRUE(gHost.variableWrites.empty());
-            EXPECT_EQ(WaitForPlacement(now.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
-            Embed("Panel", "false");
-            EXPECT_TRUE(gHost.variableWrites.empty());
-            EXPECT_EQ(WaitForPlacement(now.inner, FramePlacement(now.frame)), FramePlacement(now.frame));
-        } else {
-            EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR1"});
-            EXPECT_TRUE(gHost.objectQueries.empty()) << "the host was asked for its window with no visualizer there";
-        }
-        for (const ImportCall &call : HostImportCalls())
-            EXPECT_NE(call.words[0], reinterpret_cast<uintptr_t>(windows.inner)) << call.function << " on the closed window";
-        HostClearRefusals();
-        DestroyWindow(host);
     }
     DeleteFileA(file.c_str());
 }
