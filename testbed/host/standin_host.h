@@ -116,9 +116,11 @@ struct ImportCall {
     DWORD error;  // the GetLastError it was refused with
     DWORD tick;   // GetTickCount when it was made
     DWORD thread; // GetCurrentThreadId of the caller
+    DWORD result; // what the real function returned; 0 when refused or still running
 };
 
-// From now on the loaded plug-in's calls to `function` (a USER32 function it imports by name) fail,
+// From now on the loaded plug-in's calls to `function` (a USER32 function it imports by name; also
+// KERNEL32's GlobalAlloc and GlobalFree, to be watched with times 0) fail,
 // returning 0 with GetLastError `error`: every call (times -1) or the next `times` calls, after which
 // they reach the real function again (times 0: none refused, the calls only recorded). False when no plug-in is loaded, the function is not among those
 // this test bed can refuse, or the plug-in does not import it. Cleared by HostUnloadPlugIn.
@@ -133,5 +135,12 @@ bool HostBeforeImport(const char *function, ImportCallHook before, int times = 1
 void HostClearRefusals();
 // The calls made through redirected imports since the last clear, in order; null: every function.
 std::vector<ImportCall> HostImportCalls(const char *function = nullptr);
+// Records the plug-in's GlobalAlloc and GlobalFree calls from now on, never refusing them. Wine takes a
+// block freed twice without a word, and a slot left holding a freed block may still read well: the
+// records tell both.
+bool HostWatchBlocks();
+// How often the plug-in passed `block` to GlobalFree since it last got that address from GlobalAlloc
+// (or since the watch began, for a block it did not allocate).
+int HostFreesOf(const void *block);
 // Reads "NAME=ERROR" or "NAME=ERROR*TIMES" (vxhost --refuse); false when malformed.
 bool ParseRefusal(const char *text, std::string *function, DWORD *error, int *times);
