@@ -72,6 +72,18 @@ static std::vector<Record> RecordList(int count, bool (*get)(int, Record *)) {
     return records;
 }
 
+int PlayerSentMessageCount() {
+    return PlayerOnThread() ? static_cast<int>(RecordedSentCount()) : AskCount(kControlSentCount);
+}
+
+static bool GetPlayerSent(int index, PlayerSentMessage *sent) {
+    *sent = PlayerSentMessage();
+    if (PlayerOnThread()) return RecordedSent(index, sent);
+    return AskRecord(kControlSentField, index, kSentFieldCount, SetSentField, sent) && sent->window != nullptr;
+}
+
+std::vector<PlayerSentMessage> PlayerSentMessages() { return RecordList(PlayerSentMessageCount(), GetPlayerSent); }
+
 std::vector<PlayerCommand> PlayerCommandList() { return RecordList(PlayerCommandCount(), GetPlayerCommand); }
 std::vector<PlayerDrop> PlayerDropList() { return RecordList(PlayerDropCount(), GetPlayerDrop); }
 

@@ -303,3 +303,20 @@ bool ParsePlayerArguments(int argc, const char *const *argv, PlayerOptions *opti
     }
     return true;
 }
+
+LRESULT SentFieldValue(const PlayerSentMessage &sent, int field) {
+    switch (field) {
+    case kSentFieldWindow: return reinterpret_cast<LRESULT>(sent.window);
+    case kSentFieldMessage: return static_cast<LRESULT>(sent.message);
+    case kSentFieldTick: return static_cast<LRESULT>(sent.answeredTick);
+    }
+    return 0;
+}
+
+void SetSentField(PlayerSentMessage *sent, int field, LRESULT value) {
+    switch (field) {
+    case kSentFieldWindow: sent->window = reinterpret_cast<HWND>(value); break;
+    case kSentFieldMessage: sent->message = static_cast<UINT>(value); break;
+    case kSentFieldTick: sent->answeredTick = static_cast<DWORD>(value); break;
+    }
+}

@@ -234,6 +234,12 @@ static LRESULT HandleControl(HWND window, UINT message, WPARAM wParam, LPARAM lP
         return 1;
     case kControlDestroyFrame:
         return DestroyFrame(wParam != 0);
+    case kControlSentCount:
+        return static_cast<LRESULT>(RecordedSentCount());
+    case kControlSentField: {
+        PlayerSentMessage sent;
+        return RecordedSent(static_cast<int>(wParam), &sent) ? SentFieldValue(sent, static_cast<int>(lParam)) : 0;
+    }
     case kControlReopenVisualizer:
         return ReopenVisualizer();
     case kControlReplaceMain:
@@ -264,7 +270,19 @@ static LRESULT HandleControl(HWND window, UINT message, WPARAM wParam, LPARAM lP
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+static LRESULT HandlePlayerMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Every message another thread sent to a window of the player is recorded as it is answered: each one
+// held its sender until then.
 static LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    WindowRole role = static_cast<WindowRole>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    bool sent = role != kRoleControl && role != kRoleNone && (InSendMessageEx(nullptr) & (ISMEX_SEND | ISMEX_CALLBACK)) != 0;
+    LRESULT result = HandlePlayerMessage(window, message, wParam, lParam);
+    if (sent) RecordSentMessage({window, message, GetTickCount()});
+    return result;
+}
+
+static LRESULT HandlePlayerMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     // The role travels in the creation parameters, since one class name may serve several roles.
     if (message == WM_NCCREATE) {
         const CREATESTRUCTA *create = reinterpret_cast<const CREATESTRUCTA *>(lParam);

@@ -82,6 +82,14 @@ struct PlayerDrop {
     bool goneAfterFinish;      // GlobalSize reported 0 after DragFinish
 };
 
+// A message another thread sent (not posted) to one of the player's windows, its control window aside:
+// every sent message makes the sender wait for the player's thread. Recorded when the window answered it.
+struct PlayerSentMessage {
+    HWND window;
+    UINT message;
+    DWORD answeredTick;  // GetTickCount as the answer went back (after any behaviour it triggered)
+};
+
 // How the main window handles the next WM_COMMAND or WM_USER, or, onMessage, how any window of
 // the player but its control window handles the next message of that number before handling it as
 // usual. It falls back to kReplyAtOnce after that one message unless `keep` is set. A command
@@ -156,6 +164,10 @@ bool GetPlayerDrop(int index, PlayerDrop *drop);  // index -1: the last one
 // Every record so far, in order; empty when the player does not answer.
 std::vector<PlayerCommand> PlayerCommandList();
 std::vector<PlayerDrop> PlayerDropList();
+// Every message sent to the player's windows from another thread so far, in the order answered; empty
+// too when the player does not answer (then false from the count, -1).
+int PlayerSentMessageCount();
+std::vector<PlayerSentMessage> PlayerSentMessages();
 bool PlayerSetReply(int32_t reply);
 // The next command's or message's behaviour (see PlayerBehaviour).
 bool PlayerSetBehaviour(const PlayerBehaviour &behaviour);

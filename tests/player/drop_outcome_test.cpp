@@ -260,12 +260,23 @@ TEST_F(DropOutcomeTest, AHungVisualizerGetsTheDropWhenItWakes) {
     PlayerStart playerStart;
     playerStart.lifetimeSeconds = 60;
     ASSERT_TRUE(StartPlayer(PlayerOptions(), playerStart));
+    // Recorded, never refused: a call that waits on the player's thread shows, however short its bound.
+    // A function the plug-in does not import (false here) it cannot call either.
+    ASSERT_TRUE(HostRefuseImport("PostMessageA", 0, 0));
+    for (const char *function : {"SendMessageTimeoutA", "SendMessageA", "SendMessageCallbackA"})
+        HostRefuseImport(function, 0, 0);
     ASSERT_TRUE(PlayerHangNow(8000));
-    DWORD start = GetTickCount();
     Run(1, {file.c_str(), ""});
-    EXPECT_LT(GetTickCount() - start, 2000u);
+    std::vector<ImportCall> calls = HostImportCalls();
+    HostClearRefusals();
     EXPECT_TRUE(gHost.variableWrites.empty());
+    EXPECT_FALSE(WaitForPlayerLine("awake after hanging", 0)) << "the drop waited until the visualizer woke";
     EXPECT_FALSE(WaitForPlayerLine("drop into window", 0)) << "the visualizer was not asleep";
     EXPECT_TRUE(WaitForPlayerLine("drop into window", 30000));
+    // Not even a bounded wait: the drop only posts, and asks the sleeping thread nothing (the system
+    // drops a message whose sender gave up, so the player itself could not tell).
+    std::vector<std::string> functions;
+    for (const ImportCall &call : calls) functions.push_back(call.function);
+    EXPECT_EQ(functions, std::vector<std::string>{"PostMessageA"});
     StopPlayer();
 }
