@@ -83,9 +83,11 @@ static DWORD __stdcall RefusingStub(StackWords<kRefusableFunctions[Index].words>
         record = importCalls.size();
         generation = importCallsCleared;
         importCalls.push_back({kRefusableFunctions[Index].name, std::vector<DWORD>(args.word, args.word + words),
-                               refuse, refuse ? entry.error : 0, GetTickCount(), GetCurrentThreadId(), 0});
+                               refuse, refuse ? entry.error : 0, GetTickCount(), GetCurrentThreadId(), 0, 0});
     }
     if (refuse) {
+        std::lock_guard<std::mutex> hold(lockImportCalls);
+        if (generation == importCallsCleared) importCalls[record].returnTick = GetTickCount();
         SetLastError(entry.error);
         return 0;
     }
@@ -93,7 +95,10 @@ static DWORD __stdcall RefusingStub(StackWords<kRefusableFunctions[Index].words>
     DWORD error = GetLastError();
     {
         std::lock_guard<std::mutex> hold(lockImportCalls);
-        if (generation == importCallsCleared) importCalls[record].result = result;
+        if (generation == importCallsCleared) {
+            importCalls[record].result = result;
+            importCalls[record].returnTick = GetTickCount();
+        }
     }
     SetLastError(error);
     return result;

@@ -117,6 +117,7 @@ struct ImportCall {
     DWORD tick;   // GetTickCount when it was made
     DWORD thread; // GetCurrentThreadId of the caller
     DWORD result; // what the real function returned; 0 when refused or still running
+    DWORD returnTick;  // GetTickCount when it returned; 0 while still running
 };
 
 // From now on the loaded plug-in's calls to `function` (a USER32 function it imports by name; also

@@ -72,17 +72,17 @@ static std::vector<Record> RecordList(int count, bool (*get)(int, Record *)) {
     return records;
 }
 
-int PlayerSentMessageCount() {
-    return PlayerOnThread() ? static_cast<int>(RecordedSentCount()) : AskCount(kControlSentCount);
+int PlayerProbeCount() {
+    return PlayerOnThread() ? static_cast<int>(RecordedProbeCount()) : AskCount(kControlProbeCount);
 }
 
-static bool GetPlayerSent(int index, PlayerSentMessage *sent) {
-    *sent = PlayerSentMessage();
-    if (PlayerOnThread()) return RecordedSent(index, sent);
-    return AskRecord(kControlSentField, index, kSentFieldCount, SetSentField, sent) && sent->window != nullptr;
+static bool GetPlayerProbe(int index, PlayerProbe *probe) {
+    *probe = PlayerProbe();
+    if (PlayerOnThread()) return RecordedProbe(index, probe);
+    return AskRecord(kControlProbeField, index, kProbeFieldCount, SetProbeField, probe) && probe->window != nullptr;
 }
 
-std::vector<PlayerSentMessage> PlayerSentMessages() { return RecordList(PlayerSentMessageCount(), GetPlayerSent); }
+std::vector<PlayerProbe> PlayerProbes() { return RecordList(PlayerProbeCount(), GetPlayerProbe); }
 
 std::vector<PlayerCommand> PlayerCommandList() { return RecordList(PlayerCommandCount(), GetPlayerCommand); }
 std::vector<PlayerDrop> PlayerDropList() { return RecordList(PlayerDropCount(), GetPlayerDrop); }

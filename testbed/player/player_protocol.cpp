@@ -304,19 +304,17 @@ bool ParsePlayerArguments(int argc, const char *const *argv, PlayerOptions *opti
     return true;
 }
 
-LRESULT SentFieldValue(const PlayerSentMessage &sent, int field) {
+LRESULT ProbeFieldValue(const PlayerProbe &probe, int field) {
     switch (field) {
-    case kSentFieldWindow: return reinterpret_cast<LRESULT>(sent.window);
-    case kSentFieldMessage: return static_cast<LRESULT>(sent.message);
-    case kSentFieldTick: return static_cast<LRESULT>(sent.answeredTick);
+    case kProbeFieldWindow: return reinterpret_cast<LRESULT>(probe.window);
+    case kProbeFieldTick: return static_cast<LRESULT>(probe.answeredTick);
     }
     return 0;
 }
 
-void SetSentField(PlayerSentMessage *sent, int field, LRESULT value) {
+void SetProbeField(PlayerProbe *probe, int field, LRESULT value) {
     switch (field) {
-    case kSentFieldWindow: sent->window = reinterpret_cast<HWND>(value); break;
-    case kSentFieldMessage: sent->message = static_cast<UINT>(value); break;
-    case kSentFieldTick: sent->answeredTick = static_cast<DWORD>(value); break;
+    case kProbeFieldWindow: probe->window = reinterpret_cast<HWND>(value); break;
+    case kProbeFieldTick: probe->answeredTick = static_cast<DWORD>(value); break;
     }
 }

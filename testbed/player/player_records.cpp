@@ -8,7 +8,7 @@
 static std::mutex lockPlayer;
 static std::vector<PlayerCommand> cmdRecords;
 static std::vector<PlayerDrop> dropRecords;
-static std::vector<PlayerSentMessage> sentRecords;
+static std::vector<PlayerProbe> probeRecords;
 static unsigned dwRecordGeneration;  // bumped by a clear, so a command still being handled is not written into a new list
 static int32_t dwReply;
 static PlayerBehaviour behNext;
@@ -18,7 +18,7 @@ void ResetPlayerRecords(int32_t reply) {
     std::lock_guard<std::mutex> hold(lockPlayer);
     cmdRecords.clear();
     dropRecords.clear();
-    sentRecords.clear();
+    probeRecords.clear();
     ++dwRecordGeneration;
     dwReply = reply;
     behNext = PlayerBehaviour();
@@ -48,14 +48,14 @@ void RecordDrop(const PlayerDrop &drop) {
     dropRecords.push_back(drop);
 }
 
-void RecordSentMessage(const PlayerSentMessage &sent) {
+void RecordProbe(const PlayerProbe &probe) {
     std::lock_guard<std::mutex> hold(lockPlayer);
-    sentRecords.push_back(sent);
+    probeRecords.push_back(probe);
 }
 
-size_t RecordedSentCount() {
+size_t RecordedProbeCount() {
     std::lock_guard<std::mutex> hold(lockPlayer);
-    return sentRecords.size();
+    return probeRecords.size();
 }
 
 size_t RecordedCommandCount() {
@@ -86,16 +86,16 @@ bool RecordedDrop(int index, PlayerDrop *drop) {
     return CopyRecord(dropRecords, index, drop);
 }
 
-bool RecordedSent(int index, PlayerSentMessage *sent) {
+bool RecordedProbe(int index, PlayerProbe *probe) {
     std::lock_guard<std::mutex> hold(lockPlayer);
-    return CopyRecord(sentRecords, index, sent);
+    return CopyRecord(probeRecords, index, probe);
 }
 
 void ClearRecords() {
     std::lock_guard<std::mutex> hold(lockPlayer);
     cmdRecords.clear();
     dropRecords.clear();
-    sentRecords.clear();
+    probeRecords.clear();
     ++dwRecordGeneration;
 }
 

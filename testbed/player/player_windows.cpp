@@ -234,11 +234,11 @@ static LRESULT HandleControl(HWND window, UINT message, WPARAM wParam, LPARAM lP
         return 1;
     case kControlDestroyFrame:
         return DestroyFrame(wParam != 0);
-    case kControlSentCount:
-        return static_cast<LRESULT>(RecordedSentCount());
-    case kControlSentField: {
-        PlayerSentMessage sent;
-        return RecordedSent(static_cast<int>(wParam), &sent) ? SentFieldValue(sent, static_cast<int>(lParam)) : 0;
+    case kControlProbeCount:
+        return static_cast<LRESULT>(RecordedProbeCount());
+    case kControlProbeField: {
+        PlayerProbe probe;
+        return RecordedProbe(static_cast<int>(wParam), &probe) ? ProbeFieldValue(probe, static_cast<int>(lParam)) : 0;
     }
     case kControlReopenVisualizer:
         return ReopenVisualizer();
@@ -272,13 +272,14 @@ static LRESULT HandleControl(HWND window, UINT message, WPARAM wParam, LPARAM lP
 
 static LRESULT HandlePlayerMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Every message another thread sent to a window of the player is recorded as it is answered: each one
-// held its sender until then.
+// A WM_NULL another thread sent to a window of the player is recorded as it is answered: it held its
+// sender until then.
 static LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     WindowRole role = static_cast<WindowRole>(GetWindowLongPtrA(window, GWLP_USERDATA));
-    bool sent = role != kRoleControl && role != kRoleNone && (InSendMessageEx(nullptr) & (ISMEX_SEND | ISMEX_CALLBACK)) != 0;
+    bool probe = message == WM_NULL && role != kRoleControl && role != kRoleNone &&
+                 (InSendMessageEx(nullptr) & (ISMEX_SEND | ISMEX_CALLBACK)) != 0;
     LRESULT result = HandlePlayerMessage(window, message, wParam, lParam);
-    if (sent) RecordSentMessage({window, message, GetTickCount()});
+    if (probe) RecordProbe({window, GetTickCount()});
     return result;
 }
 

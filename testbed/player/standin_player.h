@@ -82,11 +82,11 @@ struct PlayerDrop {
     bool goneAfterFinish;      // GlobalSize reported 0 after DragFinish
 };
 
-// A message another thread sent (not posted) to one of the player's windows, its control window aside:
-// every sent message makes the sender wait for the player's thread. Recorded when the window answered it.
-struct PlayerSentMessage {
+// A sign of life asked of the player's thread: WM_NULL sent from another thread to one of its windows
+// (its control window aside), recorded as it was answered. A sender that gave up before has its message
+// taken back by the system, and no record.
+struct PlayerProbe {
     HWND window;
-    UINT message;
     DWORD answeredTick;  // GetTickCount as the answer went back (after any behaviour it triggered)
 };
 
@@ -164,10 +164,9 @@ bool GetPlayerDrop(int index, PlayerDrop *drop);  // index -1: the last one
 // Every record so far, in order; empty when the player does not answer.
 std::vector<PlayerCommand> PlayerCommandList();
 std::vector<PlayerDrop> PlayerDropList();
-// Every message sent to the player's windows from another thread so far, in the order answered; empty
-// too when the player does not answer (then false from the count, -1).
-int PlayerSentMessageCount();
-std::vector<PlayerSentMessage> PlayerSentMessages();
+// Every probe answered so far, in order; empty too when the player does not answer (the count then -1).
+int PlayerProbeCount();
+std::vector<PlayerProbe> PlayerProbes();
 bool PlayerSetReply(int32_t reply);
 // The next command's or message's behaviour (see PlayerBehaviour).
 bool PlayerSetBehaviour(const PlayerBehaviour &behaviour);
