@@ -160,10 +160,15 @@ static Refusal *RedirectImport(const char *function) {
     return nullptr;
 }
 
-bool HostRefuseImport(const char *function, DWORD error, int times) {
-    Refusal *entry = nullptr;
+// The entry of a refusable function, redirected or not; null for any other function.
+static Refusal *FindRefusal(const char *function) {
     for (size_t i = 0; i < kRefusableCount; ++i)
-        if (strcmp(kRefusableFunctions[i].name, function) == 0) entry = &rfRefusals[i];
+        if (strcmp(kRefusableFunctions[i].name, function) == 0) return &rfRefusals[i];
+    return nullptr;
+}
+
+bool HostRefuseImport(const char *function, DWORD error, int times) {
+    Refusal *entry = FindRefusal(function);
     if (entry == nullptr) return false;
     // Set before the entry changes, so the first call through the stub already refuses.
     entry->error = error;
@@ -172,9 +177,7 @@ bool HostRefuseImport(const char *function, DWORD error, int times) {
 }
 
 bool HostBeforeImport(const char *function, ImportCallHook before, int times) {
-    Refusal *entry = nullptr;
-    for (size_t i = 0; i < kRefusableCount; ++i)
-        if (strcmp(kRefusableFunctions[i].name, function) == 0) entry = &rfRefusals[i];
+    Refusal *entry = FindRefusal(function);
     if (entry == nullptr) return false;
     entry->before = before;
     InterlockedExchange(&entry->beforeRemaining, times < 0 ? -1 : times);

@@ -111,12 +111,10 @@ static void Release(const char *how) {
 TEST_F(EmbedOutcomeTest, AReleaseWithTheFrameClosedStaysEmbeddedUntilAFrameIsBack) {
     for (const char *how : {"false", "message 2"}) {
         SCOPED_TRACE(how);
-        ASSERT_TRUE(StartPlayer(PlayerOptions()));
-        windows = CurrentPlayerWindows();
+        ASSERT_TRUE(RestartPlayer());
         HWND host = NewHostWindow("Panel", 400, 300);
         LONG ownProc = Procedure(host);
-        Embed("Panel");
-        ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+        ASSERT_TRUE(EmbedInto("Panel", host));
         ASSERT_TRUE(PlayerDestroyFrame(false));
         ASSERT_TRUE(IsWindow(windows.inner));
         HostClearRecords();
@@ -140,8 +138,7 @@ TEST_F(EmbedOutcomeTest, AReleaseWithTheFrameClosedStaysEmbeddedUntilAFrameIsBac
 TEST_F(EmbedOutcomeTest, AReleaseGoesToTheFrameAsItIsNowWhenTheVisualizerRemadeIt) {
     HWND host = NewHostWindow("Panel", 400, 300);
     LONG ownProc = Procedure(host);
-    Embed("Panel");
-    ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+    ASSERT_TRUE(EmbedInto("Panel", host));
     ASSERT_TRUE(PlayerDestroyFrame(true));
     HWND frame = CurrentPlayerWindows().frame;
     ASSERT_NE(frame, windows.frame);
@@ -167,8 +164,7 @@ TEST_F(EmbedOutcomeTest, ARefusedReleaseStaysEmbeddedAndCanBeTriedAgain) {
     for (const Case &c : cases) {
         for (const char *how : {"false", "message 2"}) {
             SCOPED_TRACE(std::string(c.what) + ", released by " + how);
-            Embed("Panel");
-            ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+            ASSERT_TRUE(EmbedInto("Panel", host));
             HostClearRecords();
             ASSERT_TRUE(HostRefuseImport("SetParent", c.error, c.times));
             Release(how);
@@ -184,29 +180,55 @@ TEST_F(EmbedOutcomeTest, ARefusedReleaseStaysEmbeddedAndCanBeTriedAgain) {
     }
 }
 
+// Windows that really go away at the call, closed by their owner, so that only a second lookup finds
+// what is there now.
+static bool fHookDone;
+static HWND hHookWindow;  // the window whose next call has the visualizer change its windows
+
+// The frame closed and made anew just before the inner window is moved into it.
+static void RemakeFrameBeforeTheMove(const std::vector<DWORD> &words) {
+    if (!fHookDone && words[1] == reinterpret_cast<uintptr_t>(hHookWindow)) fHookDone = PlayerDestroyFrame(true);
+}
+
+// The frame went away after the lookup: the move is tried again, to the frame there is now. Windows
+// may say so of a frame that is still there, or the visualizer really made its frame anew.
 TEST_F(EmbedOutcomeTest, AReleaseToAWindowThatWentAwayAfterTheLookupIsTriedAgain) {
     HWND host = NewHostWindow("Panel", 400, 300);
     LONG ownProc = Procedure(host);
-    for (const char *how : {"false", "message 2"}) {
-        SCOPED_TRACE(how);
-        Embed("Panel");
-        ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
-        HostClearRecords();
-        ASSERT_TRUE(HostRefuseImport("SetParent", 1400, 1));
-        Release(how);
-        EXPECT_EQ(HostImportCalls("SetParent").size(), 2u) << "not tried again";
-        HostClearRefusals();
-        EXPECT_TRUE(gHost.variableWrites.empty());
-        EXPECT_EQ(WaitForPlacement(windows.inner, FramePlacement(windows.frame)), FramePlacement(windows.frame));
-        EXPECT_EQ(Procedure(host), ownProc);
-        if (GetParent(windows.inner) != windows.frame) Release(how);
+    for (bool remade : {false, true}) {
+        for (const char *how : {"false", "message 2"}) {
+            SCOPED_TRACE(std::string(how) + (remade ? ", the frame made anew" : ", refused as gone"));
+            ASSERT_TRUE(EmbedInto("Panel", host));
+            HWND old = CurrentPlayerWindows().frame;
+            HostClearRecords();
+            fHookDone = false;
+            hHookWindow = old;
+            if (remade) {
+                ASSERT_TRUE(HostBeforeImport("SetParent", RemakeFrameBeforeTheMove, -1));
+            } else {
+                ASSERT_TRUE(HostRefuseImport("SetParent", 1400, 1));
+            }
+            Release(how);
+            size_t moves = HostImportCalls("SetParent").size();
+            HostClearRefusals();
+            if (remade) {
+                ASSERT_TRUE(fHookDone) << "never moved towards the frame found";
+                ASSERT_FALSE(IsWindow(old));
+            } else {
+                EXPECT_EQ(moves, 2u) << "not tried again";
+            }
+            HWND frame = CurrentPlayerWindows().frame;
+            EXPECT_TRUE(gHost.variableWrites.empty());
+            EXPECT_EQ(WaitForPlacement(windows.inner, FramePlacement(frame)), FramePlacement(frame));
+            EXPECT_EQ(Procedure(host), ownProc);
+            if (GetParent(windows.inner) != frame) Release(how);
+        }
     }
 }
 
 TEST_F(EmbedOutcomeTest, ClosingTheHostWindowAfterAFailedReleaseStillGivesTheWindowBack) {
     HWND host = NewHostWindow("Panel", 400, 300);
-    Embed("Panel");
-    ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+    ASSERT_TRUE(EmbedInto("Panel", host));
     ASSERT_TRUE(HostRefuseImport("SetParent", 5, 1));
     Embed("Panel", "false");
     EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR7"});
@@ -250,40 +272,6 @@ TEST_F(EmbedOutcomeTest, AUnicodeHostWindowKeepsTextOutsideTheAnsiCodePage) {
     EXPECT_EQ(std::wstring(read), std::wstring(kText));
 }
 
-// ---- Windows that really go away at the call, closed by their owner, so that only a second lookup
-// finds what is there now.
-
-static bool fHookDone;
-static HWND hHookWindow;  // the window whose next call has the visualizer change its windows
-
-// The frame closed and made anew just before the inner window is moved into it.
-static void RemakeFrameBeforeTheMove(const std::vector<DWORD> &words) {
-    if (!fHookDone && words[1] == reinterpret_cast<uintptr_t>(hHookWindow)) fHookDone = PlayerDestroyFrame(true);
-}
-
-TEST_F(EmbedOutcomeTest, AReleaseToAFrameMadeAnewAfterTheLookupGoesToTheNewFrame) {
-    HWND host = NewHostWindow("Panel", 400, 300);
-    LONG ownProc = Procedure(host);
-    for (const char *how : {"false", "message 2"}) {
-        SCOPED_TRACE(how);
-        Embed("Panel");
-        ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
-        HWND old = CurrentPlayerWindows().frame;
-        HostClearRecords();
-        fHookDone = false;
-        hHookWindow = old;
-        ASSERT_TRUE(HostBeforeImport("SetParent", RemakeFrameBeforeTheMove, -1));
-        Release(how);
-        HostClearRefusals();
-        ASSERT_TRUE(fHookDone) << "never moved towards the frame found";
-        HWND frame = CurrentPlayerWindows().frame;
-        ASSERT_FALSE(IsWindow(old));
-        EXPECT_TRUE(gHost.variableWrites.empty());
-        EXPECT_EQ(WaitForPlacement(windows.inner, FramePlacement(frame)), FramePlacement(frame));
-        EXPECT_EQ(Procedure(host), ownProc);
-    }
-}
-
 // The visualizer closes and opens again just as its thread is asked for a sign of life.
 static void ReopenVisualizerAtTheProbe(const std::vector<DWORD> &words) {
     if (!fHookDone && words[0] == reinterpret_cast<uintptr_t>(hHookWindow) && words[1] == WM_NULL)
@@ -305,14 +293,12 @@ TEST_F(EmbedOutcomeTest, AProbeThatFailsReadsAsWhyItFailed) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        ASSERT_TRUE(StartPlayer(PlayerOptions()));
-        windows = CurrentPlayerWindows();
+        ASSERT_TRUE(RestartPlayer());
         HWND host = NewHostWindow("Panel", 400, 300);
         LONG ownProc = Procedure(host);
         Placement before = PlacementOf(windows.inner);
         if (c.release) {
-            Embed("Panel");
-            ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+            ASSERT_TRUE(EmbedInto("Panel", host));
         }
         HostClearRecords();
         fHookDone = false;
