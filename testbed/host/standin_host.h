@@ -120,17 +120,33 @@ struct ImportCall {
     bool refused;
     DWORD error;  // the GetLastError it was refused with
     DWORD tick;   // GetTickCount when it was made
-    DWORD thread; // the thread that made it
+    DWORD thread; // GetCurrentThreadId of the caller
+    DWORD result; // what the real function returned; 0 when refused or still running
+    DWORD returnTick;  // GetTickCount when it returned; 0 while still running
 };
 
-// From now on the loaded plug-in's calls to `function` (a USER32 function it imports by name) fail,
+// From now on the loaded plug-in's calls to `function` (a USER32 function it imports by name; also
+// KERNEL32's GlobalAlloc and GlobalFree, to be watched with times 0) fail,
 // returning 0 with GetLastError `error`: every call (times -1) or the next `times` calls, after which
 // they reach the real function again (times 0: none refused, the calls only recorded). False when no plug-in is loaded, the function is not among those
 // this test bed can refuse, or the plug-in does not import it. Cleared by HostUnloadPlugIn.
 bool HostRefuseImport(const char *function, DWORD error, int times = -1);
+// Makes a refusal real: `before` runs on the calling thread, with the call's stack words, ahead of the
+// plug-in's next `times` calls to `function` (-1: every call); each call is then refused or passed on as HostRefuseImport
+// says (by default passed on, so that the real function meets what the hook did: a window its owner
+// destroyed fails as Windows fails it). False as for HostRefuseImport. Cleared by HostClearRefusals.
+typedef void (*ImportCallHook)(const std::vector<DWORD> &words);
+bool HostBeforeImport(const char *function, ImportCallHook before, int times = 1);
 // Every import entry back to the real function; the call records are cleared too.
 void HostClearRefusals();
 // The calls made through redirected imports since the last clear, in order; null: every function.
 std::vector<ImportCall> HostImportCalls(const char *function = nullptr);
+// Records the plug-in's GlobalAlloc and GlobalFree calls from now on, never refusing them. Wine takes a
+// block freed twice without a word, and a slot left holding a freed block may still read well: the
+// records tell both.
+bool HostWatchBlocks();
+// How often the plug-in passed `block` to GlobalFree since it last got that address from GlobalAlloc
+// (or since the watch began, for a block it did not allocate).
+int HostFreesOf(const void *block);
 // Reads "NAME=ERROR" or "NAME=ERROR*TIMES" (vxhost --refuse); false when malformed.
 bool ParseRefusal(const char *text, std::string *function, DWORD *error, int *times);

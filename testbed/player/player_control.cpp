@@ -72,6 +72,18 @@ static std::vector<Record> RecordList(int count, bool (*get)(int, Record *)) {
     return records;
 }
 
+int PlayerProbeCount() {
+    return PlayerOnThread() ? static_cast<int>(RecordedProbeCount()) : AskCount(kControlProbeCount);
+}
+
+static bool GetPlayerProbe(int index, PlayerProbe *probe) {
+    *probe = PlayerProbe();
+    if (PlayerOnThread()) return RecordedProbe(index, probe);
+    return AskRecord(kControlProbeField, index, kProbeFieldCount, SetProbeField, probe) && probe->window != nullptr;
+}
+
+std::vector<PlayerProbe> PlayerProbes() { return RecordList(PlayerProbeCount(), GetPlayerProbe); }
+
 std::vector<PlayerCommand> PlayerCommandList() { return RecordList(PlayerCommandCount(), GetPlayerCommand); }
 std::vector<PlayerDrop> PlayerDropList() { return RecordList(PlayerDropCount(), GetPlayerDrop); }
 
@@ -89,8 +101,30 @@ bool PlayerDestroyFrame(bool makeNew) {
     LRESULT frame = 0;
     if (!AskPlayer(kControlDestroyFrame, makeNew ? 1 : 0, 0, &frame)) return false;
     HWND now = frame != 1 ? reinterpret_cast<HWND>(frame) : nullptr;
-    FollowPlayerFrame(now);
+    PlayerWindows windows = CurrentPlayerWindows();
+    windows.frame = now;
+    FollowPlayerWindows(windows);
     return (now != nullptr) == makeNew;
+}
+
+bool PlayerReopenVisualizer() {
+    LRESULT inner = 0;
+    if (!AskPlayer(kControlReopenVisualizer, 0, 0, &inner) || inner == 1) return false;
+    PlayerWindows windows = CurrentPlayerWindows();
+    windows.inner = reinterpret_cast<HWND>(inner);
+    windows.frame = GetAncestor(windows.inner, GA_ROOT);
+    windows.pane = GetParent(windows.inner) != windows.frame ? GetParent(windows.inner) : nullptr;
+    FollowPlayerWindows(windows);
+    return true;
+}
+
+bool PlayerReplaceMain() {
+    LRESULT main = 0;
+    if (!AskPlayer(kControlReplaceMain, 0, 0, &main) || main == 1) return false;
+    PlayerWindows windows = CurrentPlayerWindows();
+    windows.mains.at(0) = reinterpret_cast<HWND>(main);
+    FollowPlayerWindows(windows);
+    return true;
 }
 
 bool WaitForPlayerDrops(int count, DWORD timeoutMs) {

@@ -41,6 +41,7 @@ CommandTicket RecordCommand(const PlayerCommand &command);
 // The reply is the one set for the player unless the command called back, which answers with what it got.
 int32_t RecordAnswer(const CommandTicket &ticket, bool calledBack, int32_t calledBackReply);
 void RecordDrop(const PlayerDrop &drop);
+void RecordProbe(const PlayerProbe &probe);
 // The behaviour waiting for this message, taken unless kept; false when none waits for it.
 bool TakeMessageBehaviour(UINT message, PlayerBehaviour *behaviour);
 void SetRecordedReply(int32_t reply);
@@ -51,6 +52,8 @@ void ClearRecords();
 // window answers from these, and thread mode reads them here directly.
 size_t RecordedCommandCount();
 size_t RecordedDropCount();
+size_t RecordedProbeCount();
+bool RecordedProbe(int index, PlayerProbe *probe);
 bool RecordedCommand(int index, PlayerCommand *command);
 bool RecordedDrop(int index, PlayerDrop *drop);
 
@@ -58,7 +61,7 @@ bool RecordedDrop(int index, PlayerDrop *drop);
 
 // The control window of the player started, nullptr when none runs.
 HWND StartedPlayerControl();
-// The frame that PlayerDestroyFrame left, for CurrentPlayerWindows.
-void FollowPlayerFrame(HWND frame);
+// The windows as steering left them, for CurrentPlayerWindows.
+void FollowPlayerWindows(const PlayerWindows &windows);
 // Whether the player runs on a thread of this process.
 bool PlayerOnThread();

@@ -303,3 +303,18 @@ bool ParsePlayerArguments(int argc, const char *const *argv, PlayerOptions *opti
     }
     return true;
 }
+
+LRESULT ProbeFieldValue(const PlayerProbe &probe, int field) {
+    switch (field) {
+    case kProbeFieldWindow: return reinterpret_cast<LRESULT>(probe.window);
+    case kProbeFieldTick: return static_cast<LRESULT>(probe.answeredTick);
+    }
+    return 0;
+}
+
+void SetProbeField(PlayerProbe *probe, int field, LRESULT value) {
+    switch (field) {
+    case kProbeFieldWindow: probe->window = reinterpret_cast<HWND>(value); break;
+    case kProbeFieldTick: probe->answeredTick = static_cast<DWORD>(value); break;
+    }
+}

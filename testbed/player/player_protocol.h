@@ -23,6 +23,10 @@ enum PlayerControlRequest {
     kControlDropField,          // wParam index (-1 last), lParam a PlayerDropField -> its value, 0 when no such drop
     kControlHangNow,            // wParam ms -> 1, answered before the thread goes to sleep
     kControlDestroyFrame,       // wParam 1: make a new empty frame -> the new frame, or 1 when none made
+    kControlReopenVisualizer,   // -> the new inner window (in a new frame), or 1 when not made
+    kControlReplaceMain,        // -> the first main window's successor, or 1 when not made
+    kControlProbeCount,          // -> number of probes recorded
+    kControlProbeField,          // wParam index (-1 last), lParam a PlayerProbeField -> its value, 0 when no such record
 };
 
 // A record crosses one field per request, each field a message result.
@@ -35,12 +39,15 @@ enum PlayerDropField {
     kDropFieldPointResult, kDropFieldGoneAfterFinish,
     kDropFieldCount
 };
+enum PlayerProbeField { kProbeFieldWindow, kProbeFieldTick, kProbeFieldCount };
 // The player's side: one field's value. The asker's side: the field written back from it. The drop's
 // name and bytes do not cross: only a thread-mode player's records hold them for the asker.
 LRESULT CommandFieldValue(const PlayerCommand &command, int field);
 void SetCommandField(PlayerCommand *command, int field, LRESULT value);
 LRESULT DropFieldValue(const PlayerDrop &drop, int field);
 void SetDropField(PlayerDrop *drop, int field, LRESULT value);
+LRESULT ProbeFieldValue(const PlayerProbe &probe, int field);
+void SetProbeField(PlayerProbe *probe, int field, LRESULT value);
 
 // ---- WM_COPYDATA with this dwData carries a PlayerBehaviourData and sets the behaviour (-> 1).
 const ULONG_PTR kControlSetBehaviour = 0x76786231;  // "vxb1"

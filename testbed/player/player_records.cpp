@@ -8,6 +8,7 @@
 static std::mutex lockPlayer;
 static std::vector<PlayerCommand> cmdRecords;
 static std::vector<PlayerDrop> dropRecords;
+static std::vector<PlayerProbe> probeRecords;
 static unsigned dwRecordGeneration;  // bumped by a clear, so a command still being handled is not written into a new list
 static int32_t dwReply;
 static PlayerBehaviour behNext;
@@ -17,6 +18,7 @@ void ResetPlayerRecords(int32_t reply) {
     std::lock_guard<std::mutex> hold(lockPlayer);
     cmdRecords.clear();
     dropRecords.clear();
+    probeRecords.clear();
     ++dwRecordGeneration;
     dwReply = reply;
     behNext = PlayerBehaviour();
@@ -44,6 +46,16 @@ int32_t RecordAnswer(const CommandTicket &ticket, bool calledBack, int32_t calle
 void RecordDrop(const PlayerDrop &drop) {
     std::lock_guard<std::mutex> hold(lockPlayer);
     dropRecords.push_back(drop);
+}
+
+void RecordProbe(const PlayerProbe &probe) {
+    std::lock_guard<std::mutex> hold(lockPlayer);
+    probeRecords.push_back(probe);
+}
+
+size_t RecordedProbeCount() {
+    std::lock_guard<std::mutex> hold(lockPlayer);
+    return probeRecords.size();
 }
 
 size_t RecordedCommandCount() {
@@ -74,10 +86,16 @@ bool RecordedDrop(int index, PlayerDrop *drop) {
     return CopyRecord(dropRecords, index, drop);
 }
 
+bool RecordedProbe(int index, PlayerProbe *probe) {
+    std::lock_guard<std::mutex> hold(lockPlayer);
+    return CopyRecord(probeRecords, index, probe);
+}
+
 void ClearRecords() {
     std::lock_guard<std::mutex> hold(lockPlayer);
     cmdRecords.clear();
     dropRecords.clear();
+    probeRecords.clear();
     ++dwRecordGeneration;
 }
 

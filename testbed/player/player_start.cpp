@@ -187,7 +187,7 @@ bool StopPlayer(DWORD timeoutMs) {
 PlayerWindows CurrentPlayerWindows() { return wndStarted; }
 DWORD PlayerProcessId() { return dwPlayerProcessId; }
 HWND StartedPlayerControl() { return hPlayerEnds != nullptr ? wndStarted.control : nullptr; }
-void FollowPlayerFrame(HWND frame) { wndStarted.frame = frame; }
+void FollowPlayerWindows(const PlayerWindows &windows) { wndStarted = windows; }
 bool PlayerOnThread() { return hPlayerEnds != nullptr && modePlayer == kPlayerOnThread; }
 
 std::vector<std::string> PlayerLines() {

@@ -17,6 +17,7 @@ static const char kControlClass[] = "vxplayer control";
 static HWND MakeWindow(WindowRole role, const std::string &className, const std::string &title, DWORD style,
                        DWORD exStyle, int x, int y, int width, int height, HWND parent);
 static const UINT_PTR kLifetimeTimer = 1;
+static bool MakeVisualizerWindows(bool inside);
 
 // All owned by the thread that ran CreatePlayerWindows.
 static PlayerOptions optPlayer;
@@ -103,14 +104,41 @@ static LRESULT DestroyFrame(bool makeNew) {
     if (old != nullptr && IsWindow(old)) DestroyWindow(old);
     wndPlayer.frame = nullptr;
     if (wndPlayer.pane != nullptr && !IsWindow(wndPlayer.pane)) wndPlayer.pane = nullptr;
-    if (makeNew)
-        wndPlayer.frame = MakeWindow(kRoleFrame, optPlayer.frameClass, optPlayer.frameTitle,
-                                     WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | (optPlayer.visible ? WS_VISIBLE : 0), 0,
-                                     optPlayer.frameX, optPlayer.frameY, optPlayer.frameWidth, optPlayer.frameHeight,
-                                     nullptr);
+    if (makeNew) MakeVisualizerWindows(false);
     PlayerLog("frame %lu destroyed%s%lu", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(old)),
         makeNew ? ", new frame " : "", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(wndPlayer.frame)));
     return wndPlayer.frame != nullptr ? reinterpret_cast<LRESULT>(wndPlayer.frame) : 1;
+}
+
+// A visualizer that closes and opens again: a new frame with a new inner window (made before the old
+// ones go, so that no handle comes back), wherever the old inner window was. -> the new inner window, or 1.
+static LRESULT ReopenVisualizer() {
+    PlayerWindows old = wndPlayer;
+    wndPlayer.pane = nullptr;
+    wndPlayer.inner = nullptr;
+    bool made = MakeVisualizerWindows(true);
+    for (HWND window : {old.inner, old.pane, old.frame})
+        if (window != nullptr && IsWindow(window)) DestroyWindow(window);
+    PlayerLog("visualizer reopened: frame %lu, inner %lu (were %lu, %lu)",
+        static_cast<unsigned long>(reinterpret_cast<uintptr_t>(wndPlayer.frame)),
+        static_cast<unsigned long>(reinterpret_cast<uintptr_t>(wndPlayer.inner)),
+        static_cast<unsigned long>(reinterpret_cast<uintptr_t>(old.frame)),
+        static_cast<unsigned long>(reinterpret_cast<uintptr_t>(old.inner)));
+    return made && wndPlayer.inner != nullptr ? reinterpret_cast<LRESULT>(wndPlayer.inner) : 1;
+}
+
+// A player that makes its main window anew: same class and title, another handle. -> the new one, or 1.
+static LRESULT ReplaceMainWindow() {
+    if (wndPlayer.mains.empty()) return 1;
+    HWND old = wndPlayer.mains[0];
+    HWND main = MakeWindow(kRoleMain, optPlayer.mainClass, optPlayer.mainTitle,
+                           WS_OVERLAPPEDWINDOW | (optPlayer.visible ? WS_VISIBLE : 0), 0, 40, 40, 400, 116, nullptr);
+    if (main == nullptr) return 1;
+    wndPlayer.mains[0] = main;
+    if (IsWindow(old)) DestroyWindow(old);
+    PlayerLog("main window %lu replaced by %lu", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(old)),
+        static_cast<unsigned long>(reinterpret_cast<uintptr_t>(main)));
+    return reinterpret_cast<LRESULT>(main);
 }
 
 // The receiver owns a posted drop block: it is read here and released with DragFinish.
@@ -206,6 +234,16 @@ static LRESULT HandleControl(HWND window, UINT message, WPARAM wParam, LPARAM lP
         return 1;
     case kControlDestroyFrame:
         return DestroyFrame(wParam != 0);
+    case kControlProbeCount:
+        return static_cast<LRESULT>(RecordedProbeCount());
+    case kControlProbeField: {
+        PlayerProbe probe;
+        return RecordedProbe(static_cast<int>(wParam), &probe) ? ProbeFieldValue(probe, static_cast<int>(lParam)) : 0;
+    }
+    case kControlReopenVisualizer:
+        return ReopenVisualizer();
+    case kControlReplaceMain:
+        return ReplaceMainWindow();
     case WM_COPYDATA: {
         const COPYDATASTRUCT *data = reinterpret_cast<const COPYDATASTRUCT *>(lParam);
         PlayerBehaviour behaviour;
@@ -232,7 +270,20 @@ static LRESULT HandleControl(HWND window, UINT message, WPARAM wParam, LPARAM lP
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+static LRESULT HandlePlayerMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// A WM_NULL another thread sent to a window of the player is recorded as it is answered: it held its
+// sender until then.
 static LRESULT CALLBACK PlayerWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    WindowRole role = static_cast<WindowRole>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    bool probe = message == WM_NULL && role != kRoleControl && role != kRoleNone &&
+                 (InSendMessageEx(nullptr) & (ISMEX_SEND | ISMEX_CALLBACK)) != 0;
+    LRESULT result = HandlePlayerMessage(window, message, wParam, lParam);
+    if (probe) RecordProbe({window, GetTickCount()});
+    return result;
+}
+
+static LRESULT HandlePlayerMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     // The role travels in the creation parameters, since one class name may serve several roles.
     if (message == WM_NCCREATE) {
         const CREATESTRUCTA *create = reinterpret_cast<const CREATESTRUCTA *>(lParam);
@@ -318,6 +369,29 @@ static HWND MakeInner(HWND frame, HWND parent, DWORD visible) {
                       (outer.bottom - outer.top) - 34, parent);
 }
 
+// The frame, and with `inside` its pane and inner window as the options place them.
+static bool MakeVisualizerWindows(bool inside) {
+    DWORD visible = optPlayer.visible ? WS_VISIBLE : 0;
+    wndPlayer.frame = MakeWindow(kRoleFrame, optPlayer.frameClass, optPlayer.frameTitle,
+                                 WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | visible, 0, optPlayer.frameX, optPlayer.frameY,
+                                 optPlayer.frameWidth, optPlayer.frameHeight, nullptr);
+    if (wndPlayer.frame == nullptr || !inside) return wndPlayer.frame != nullptr;
+    HWND parent = wndPlayer.frame;
+    if (optPlayer.inner == kInnerGrandchild) {
+        RECT client;
+        GetClientRect(wndPlayer.frame, &client);
+        wndPlayer.pane = MakeWindow(kRolePane, optPlayer.paneClass, "", WS_CHILD | WS_CLIPCHILDREN | visible, 0, 0, 0,
+                                    client.right, client.bottom, wndPlayer.frame);
+        if (wndPlayer.pane == nullptr) return false;
+        parent = wndPlayer.pane;
+    }
+    if (optPlayer.inner == kInnerChild || optPlayer.inner == kInnerGrandchild) {
+        wndPlayer.inner = MakeInner(wndPlayer.frame, parent, visible);
+        if (wndPlayer.inner == nullptr) return false;
+    }
+    return true;
+}
+
 static bool MakePlayerWindows() {
     DWORD visible = optPlayer.visible ? WS_VISIBLE : 0;
     wndPlayer.control = MakeWindow(kRoleControl, kControlClass, "", 0, 0, 0, 0, 0, 0, HWND_MESSAGE);
@@ -330,25 +404,7 @@ static bool MakePlayerWindows() {
         wndPlayer.mains.push_back(main);
     }
 
-    if (optPlayer.frame) {
-        wndPlayer.frame = MakeWindow(kRoleFrame, optPlayer.frameClass, optPlayer.frameTitle,
-                                     WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | visible, 0, optPlayer.frameX,
-                                     optPlayer.frameY, optPlayer.frameWidth, optPlayer.frameHeight, nullptr);
-        if (wndPlayer.frame == nullptr) return false;
-        HWND parent = wndPlayer.frame;
-        if (optPlayer.inner == kInnerGrandchild) {
-            RECT client;
-            GetClientRect(wndPlayer.frame, &client);
-            wndPlayer.pane = MakeWindow(kRolePane, optPlayer.paneClass, "", WS_CHILD | WS_CLIPCHILDREN | visible, 0,
-                                        0, 0, client.right, client.bottom, wndPlayer.frame);
-            if (wndPlayer.pane == nullptr) return false;
-            parent = wndPlayer.pane;
-        }
-        if (optPlayer.inner == kInnerChild || optPlayer.inner == kInnerGrandchild) {
-            wndPlayer.inner = MakeInner(wndPlayer.frame, parent, visible);
-            if (wndPlayer.inner == nullptr) return false;
-        }
-    }
+    if (optPlayer.frame && !MakeVisualizerWindows(true)) return false;
 
     for (size_t i = 0; i < optPlayer.decoyFrameTitles.size(); ++i) {
         int offset = 30 * static_cast<int>(i + 1);

@@ -82,6 +82,14 @@ struct PlayerDrop {
     bool goneAfterFinish;      // GlobalSize reported 0 after DragFinish
 };
 
+// A sign of life asked of the player's thread: WM_NULL sent from another thread to one of its windows
+// (its control window aside), recorded as it was answered. A sender that gave up before has its message
+// taken back by the system, and no record.
+struct PlayerProbe {
+    HWND window;
+    DWORD answeredTick;  // GetTickCount as the answer went back (after any behaviour it triggered)
+};
+
 // How the main window handles the next WM_COMMAND or WM_USER, or, onMessage, how any window of
 // the player but its control window handles the next message of that number before handling it as
 // usual. It falls back to kReplyAtOnce after that one message unless `keep` is set. A command
@@ -156,6 +164,9 @@ bool GetPlayerDrop(int index, PlayerDrop *drop);  // index -1: the last one
 // Every record so far, in order; empty when the player does not answer.
 std::vector<PlayerCommand> PlayerCommandList();
 std::vector<PlayerDrop> PlayerDropList();
+// Every probe answered so far, in order; empty too when the player does not answer (the count then -1).
+int PlayerProbeCount();
+std::vector<PlayerProbe> PlayerProbes();
 bool PlayerSetReply(int32_t reply);
 // The next command's or message's behaviour (see PlayerBehaviour).
 bool PlayerSetBehaviour(const PlayerBehaviour &behaviour);
@@ -166,5 +177,10 @@ bool PlayerHangNow(DWORD ms);
 // frame of the same names is made, as a visualizer that closes or recreates its window.
 // CurrentPlayerWindows shows the new frame, or none.
 bool PlayerDestroyFrame(bool makeNew);
+// The visualizer closes and opens again: its frame and inner window are destroyed (wherever the inner
+// window was moved) and made anew, with other handles, the inner window at its place in the frame.
+// The main window is made anew likewise, as a player that recreates it. CurrentPlayerWindows follows.
+bool PlayerReopenVisualizer();
+bool PlayerReplaceMain();
 // Waits until at least `count` drops were recorded; false on timeout.
 bool WaitForPlayerDrops(int count, DWORD timeoutMs);

@@ -54,14 +54,20 @@ TEST_F(HandshakeTest, IdentityTextsArriveInHostOwnedBlocks) {
 }
 
 TEST_F(HandshakeTest, InitReleasesTheBlocksTheSlotsHeld) {
-    for (HostStringSlot &slot : gHost.identity) {
-        GlobalFree(slot);
-        slot = NewHostBlock("old text");
+    HostStringSlot old[3];
+    for (int i = 0; i < 3; ++i) {
+        GlobalFree(gHost.identity[i]);
+        gHost.identity[i] = old[i] = NewHostBlock("old text");
     }
+    ASSERT_TRUE(HostWatchBlocks());
     size_t before = HeapBusyBytes();
     gHost.entry.initPlugIn(7, &gHost.identity[0], &gHost.identity[1], &gHost.identity[2]);
     EXPECT_EQ(BlocksReleased(before, HeapBusyBytes()), 3);
     EXPECT_TRUE(HeapIsSound());
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(HostFreesOf(old[i]), 1) << "slot " << i << "'s old block";
+        EXPECT_EQ(HostFreesOf(gHost.identity[i]), 0) << "slot " << i << " holds a freed block";
+    }
     ExpectHostBlock(gHost.identity[0], "zoVAVArorev");
     ExpectHostBlock(gHost.identity[2], "Control AVS and Winamp player from NeoBook");
 }
@@ -209,12 +215,21 @@ TEST_F(EditTest, ActionsOneAndTwoGetFreshBlocksWithTheSameTexts) {
     };
     for (const Case &c : cases) {
         HostStringSlot slots[2] = {c.first ? NewHostBlock(c.first) : nullptr, c.second ? NewHostBlock(c.second) : nullptr};
+        HostStringSlot old[2] = {slots[0], slots[1]};
+        HostClearRefusals();
+        ASSERT_TRUE(HostWatchBlocks());
         size_t before = HeapBusyBytes();
         EXPECT_EQ(gHost.entry.editAction(c.number, slots), TRUE);
         EXPECT_EQ(BlocksReleased(before, HeapBusyBytes()), (c.first != nullptr) + (c.second != nullptr));
         const char *texts[2] = {c.first, c.second};
         for (int i = 0; i < 2; ++i) {
             SCOPED_TRACE(std::to_string(c.number) + " slot " + std::to_string(i));
+            if (old[i] != nullptr) {
+                EXPECT_EQ(HostFreesOf(old[i]), 1) << "the old block";
+            }
+            if (slots[i] != nullptr) {
+                EXPECT_EQ(HostFreesOf(slots[i]), 0) << "the slot holds a freed block";
+            }
             if (texts[i] == nullptr || texts[i][0] == '\0') {
                 EXPECT_EQ(slots[i], nullptr);
             } else {
@@ -234,9 +249,12 @@ TEST_F(EditTest, OtherActionsLeaveTheSlotsAlone) {
         for (int attempt = 0; attempt < 5 && !heapUnchanged; ++attempt) {
             HostStringSlot slots[3] = {NewHostBlock("WM_USER"), NewHostBlock("40044"), NewHostBlock("0")};
             HostStringSlot old[3] = {slots[0], slots[1], slots[2]};
+            HostClearRefusals();
+            ASSERT_TRUE(HostWatchBlocks());
             size_t before = HeapBusyBytes();
             EXPECT_EQ(gHost.entry.editAction(number, slots), TRUE) << number;
             heapUnchanged = HeapBusyBytes() == before;
+            EXPECT_TRUE(HostImportCalls("GlobalFree").empty()) << "action " << number << " freed a block";
             for (int i = 0; i < 3; ++i) {
                 EXPECT_EQ(slots[i], old[i]);
                 GlobalFree(slots[i]);
@@ -250,10 +268,14 @@ TEST_F(EditTest, OtherActionsLeaveTheSlotsAlone) {
 TEST_F(EditTest, OneBlockInBothSlotsIsReleasedOnce) {
     HostStringSlot shared = NewHostBlock("Panel2");
     HostStringSlot slots[2] = {shared, shared};
+    ASSERT_TRUE(HostWatchBlocks());
     size_t before = HeapBusyBytes();
     EXPECT_EQ(gHost.entry.editAction(2, slots), TRUE);
     EXPECT_EQ(BlocksReleased(before, HeapBusyBytes()), 1);
     EXPECT_TRUE(HeapIsSound());
+    EXPECT_EQ(HostFreesOf(shared), 1);
+    EXPECT_EQ(HostFreesOf(slots[0]), 0);
+    EXPECT_EQ(HostFreesOf(slots[1]), 0);
     ASSERT_NE(slots[0], slots[1]);
     ExpectHostBlock(slots[0], "Panel2");
     ExpectHostBlock(slots[1], "Panel2");

@@ -65,3 +65,30 @@ TEST_F(CommandOutcomeTest, AZeroFromAPlayerThatClosedItsOwnWindowIsItsAnswer) {
     EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"(null)", "0"}));
     EXPECT_FALSE(IsWindow(CurrentPlayerWindows().mains.at(0)));
 }
+
+// The player makes its main window anew at the moment the command is sent: the handle from the lookup
+// names no window any more, and only a second lookup finds the one that is there now.
+static bool fMainReplaced;
+static void ReplaceMainBeforeTheSend(const std::vector<DWORD> &words) {
+    if (!fMainReplaced && words[0] == reinterpret_cast<uintptr_t>(CurrentPlayerWindows().mains.at(0)))
+        fMainReplaced = PlayerReplaceMain();
+}
+
+TEST_F(CommandOutcomeTest, AMainWindowMadeAnewAfterTheLookupGetsTheCommand) {
+    HWND old = CurrentPlayerWindows().mains.at(0);
+    fMainReplaced = false;
+    ASSERT_TRUE(HostBeforeImport("SendMessageCallbackA", ReplaceMainBeforeTheSend, -1));
+    Run(3, {"WM_COMMAND", "40045", "7"});
+    HostClearRefusals();
+    ASSERT_TRUE(fMainReplaced) << "the command was never sent to the main window found";
+    HWND now = CurrentPlayerWindows().mains.at(0);
+    ASSERT_NE(now, old);
+    ASSERT_FALSE(IsWindow(old));
+    EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"(null)", "1234"}));
+    std::vector<PlayerCommand> commands = PlayerCommandList();
+    ASSERT_EQ(commands.size(), 1u);
+    EXPECT_EQ(commands[0].window, now);
+    EXPECT_EQ(commands[0].message, static_cast<UINT>(WM_COMMAND));
+    EXPECT_EQ(commands[0].wParam, 40045u);
+    EXPECT_EQ(commands[0].lParam, 7u);
+}

@@ -109,6 +109,20 @@ protected:
     }
 
     void Embed(const char *objectName, const char *mode = "true") { Run(2, {objectName, mode}); }
+    // Embeds into the named host window and waits until the player's thread has placed the inner window
+    // there; false (and the placement reported) when it does not get there.
+    bool EmbedInto(const char *objectName, HWND host) {
+        Embed(objectName);
+        Placement now = WaitForPlacement(windows.inner, EmbeddedPlacement(host));
+        EXPECT_EQ(now, EmbeddedPlacement(host));
+        return now == EmbeddedPlacement(host);
+    }
+    // A new player in place of the one running, its windows read again.
+    bool RestartPlayer() {
+        if (!StartPlayer(PlayerOptions())) return false;
+        windows = CurrentPlayerWindows();
+        return true;
+    }
     // The same reading before and after, so that any change of procedure shows.
     static LONG Procedure(HWND window) { return GetWindowLongA(window, GWL_WNDPROC); }
 

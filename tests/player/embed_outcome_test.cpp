@@ -117,12 +117,10 @@ static void Release(const char *how) {
 TEST_F(EmbedOutcomeTest, AReleaseWithTheFrameClosedStaysEmbeddedUntilAFrameIsBack) {
     for (const char *how : {"false", "message 2"}) {
         SCOPED_TRACE(how);
-        ASSERT_TRUE(StartPlayer(PlayerOptions()));
-        windows = CurrentPlayerWindows();
+        ASSERT_TRUE(RestartPlayer());
         HWND host = NewHostWindow("Panel", 400, 300);
         LONG ownProc = Procedure(host);
-        Embed("Panel");
-        ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+        ASSERT_TRUE(EmbedInto("Panel", host));
         ASSERT_TRUE(PlayerDestroyFrame(false));
         ASSERT_TRUE(IsWindow(windows.inner));
         HostClearRecords();
@@ -146,8 +144,7 @@ TEST_F(EmbedOutcomeTest, AReleaseWithTheFrameClosedStaysEmbeddedUntilAFrameIsBac
 TEST_F(EmbedOutcomeTest, AReleaseGoesToTheFrameAsItIsNowWhenTheVisualizerRemadeIt) {
     HWND host = NewHostWindow("Panel", 400, 300);
     LONG ownProc = Procedure(host);
-    Embed("Panel");
-    ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+    ASSERT_TRUE(EmbedInto("Panel", host));
     ASSERT_TRUE(PlayerDestroyFrame(true));
     HWND frame = CurrentPlayerWindows().frame;
     ASSERT_NE(frame, windows.frame);
@@ -173,8 +170,7 @@ TEST_F(EmbedOutcomeTest, ARefusedReleaseStaysEmbeddedAndCanBeTriedAgain) {
     for (const Case &c : cases) {
         for (const char *how : {"false", "message 2"}) {
             SCOPED_TRACE(std::string(c.what) + ", released by " + how);
-            Embed("Panel");
-            ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+            ASSERT_TRUE(EmbedInto("Panel", host));
             HostClearRecords();
             ASSERT_TRUE(HostRefuseImport("SetParent", c.error, c.times));
             Release(how);
@@ -190,29 +186,55 @@ TEST_F(EmbedOutcomeTest, ARefusedReleaseStaysEmbeddedAndCanBeTriedAgain) {
     }
 }
 
+// Windows that really go away at the call, closed by their owner, so that only a second lookup finds
+// what is there now.
+static bool fHookDone;
+static HWND hHookWindow;  // the window whose next call has the visualizer change its windows
+
+// The frame closed and made anew just before the inner window is moved into it.
+static void RemakeFrameBeforeTheMove(const std::vector<DWORD> &words) {
+    if (!fHookDone && words[1] == reinterpret_cast<uintptr_t>(hHookWindow)) fHookDone = PlayerDestroyFrame(true);
+}
+
+// The frame went away after the lookup: the move is tried again, to the frame there is now. Windows
+// may say so of a frame that is still there, or the visualizer really made its frame anew.
 TEST_F(EmbedOutcomeTest, AReleaseToAWindowThatWentAwayAfterTheLookupIsTriedAgain) {
     HWND host = NewHostWindow("Panel", 400, 300);
     LONG ownProc = Procedure(host);
-    for (const char *how : {"false", "message 2"}) {
-        SCOPED_TRACE(how);
-        Embed("Panel");
-        ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
-        HostClearRecords();
-        ASSERT_TRUE(HostRefuseImport("SetParent", 1400, 1));
-        Release(how);
-        EXPECT_EQ(HostImportCalls("SetParent").size(), 2u) << "not tried again";
-        HostClearRefusals();
-        EXPECT_TRUE(gHost.variableWrites.empty());
-        EXPECT_EQ(WaitForPlacement(windows.inner, FramePlacement(windows.frame)), FramePlacement(windows.frame));
-        EXPECT_EQ(Procedure(host), ownProc);
-        if (GetParent(windows.inner) != windows.frame) Release(how);
+    for (bool remade : {false, true}) {
+        for (const char *how : {"false", "message 2"}) {
+            SCOPED_TRACE(std::string(how) + (remade ? ", the frame made anew" : ", refused as gone"));
+            ASSERT_TRUE(EmbedInto("Panel", host));
+            HWND old = CurrentPlayerWindows().frame;
+            HostClearRecords();
+            fHookDone = false;
+            hHookWindow = old;
+            if (remade) {
+                ASSERT_TRUE(HostBeforeImport("SetParent", RemakeFrameBeforeTheMove, -1));
+            } else {
+                ASSERT_TRUE(HostRefuseImport("SetParent", 1400, 1));
+            }
+            Release(how);
+            size_t moves = HostImportCalls("SetParent").size();
+            HostClearRefusals();
+            if (remade) {
+                ASSERT_TRUE(fHookDone) << "never moved towards the frame found";
+                ASSERT_FALSE(IsWindow(old));
+            } else {
+                EXPECT_EQ(moves, 2u) << "not tried again";
+            }
+            HWND frame = CurrentPlayerWindows().frame;
+            EXPECT_TRUE(gHost.variableWrites.empty());
+            EXPECT_EQ(WaitForPlacement(windows.inner, FramePlacement(frame)), FramePlacement(frame));
+            EXPECT_EQ(Procedure(host), ownProc);
+            if (GetParent(windows.inner) != frame) Release(how);
+        }
     }
 }
 
 TEST_F(EmbedOutcomeTest, ClosingTheHostWindowAfterAFailedReleaseStillGivesTheWindowBack) {
     HWND host = NewHostWindow("Panel", 400, 300);
-    Embed("Panel");
-    ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+    ASSERT_TRUE(EmbedInto("Panel", host));
     ASSERT_TRUE(HostRefuseImport("SetParent", 5, 1));
     Embed("Panel", "false");
     EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR7"});
@@ -254,4 +276,138 @@ TEST_F(EmbedOutcomeTest, AUnicodeHostWindowKeepsTextOutsideTheAnsiCodePage) {
     read[0] = 0;
     GetWindowTextW(host, read, 16);
     EXPECT_EQ(std::wstring(read), std::wstring(kText));
+}
+
+// The visualizer closes and opens again just as its thread is asked for a sign of life.
+static void ReopenVisualizerAtTheProbe(const std::vector<DWORD> &words) {
+    if (!fHookDone && words[0] == reinterpret_cast<uintptr_t>(hHookWindow) && words[1] == WM_NULL)
+        fHookDone = PlayerReopenVisualizer();
+}
+
+TEST_F(EmbedOutcomeTest, AProbeThatFailsReadsAsWhyItFailed) {
+    struct Case {
+        const char *what;
+        bool release;
+        DWORD error;           // the probe refused so; 0: the visualizer reopens at the probe
+        const char *expected;  // nullptr: done, with the new inner window
+    };
+    const Case cases[] = {
+        {"embed, the player runs with higher rights", false, 5, "ERROR7"},
+        {"embed, the inner window went away", false, 0, nullptr},
+        {"release, the player runs with higher rights", true, 5, "ERROR7"},
+        {"release, the inner window went away", true, 0, nullptr},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        ASSERT_TRUE(RestartPlayer());
+        HWND host = NewHostWindow("Panel", 400, 300);
+        LONG ownProc = Procedure(host);
+        Placement before = PlacementOf(windows.inner);
+        if (c.release) {
+            ASSERT_TRUE(EmbedInto("Panel", host));
+        }
+        HostClearRecords();
+        fHookDone = false;
+        hHookWindow = windows.inner;
+        if (c.error != 0) {
+            ASSERT_TRUE(HostRefuseImport("SendMessageTimeoutA", c.error));
+        } else {
+            ASSERT_TRUE(HostBeforeImport("SendMessageTimeoutA", ReopenVisualizerAtTheProbe, -1));
+        }
+        Embed("Panel", c.release ? "false" : "true");
+        HostClearRefusals();
+        if (c.expected != nullptr) {
+            EXPECT_EQ(ResultWrites(), std::vector<std::string>{c.expected});
+            if (c.release) {
+                EXPECT_STILL_EMBEDDED(host, ownProc);
+                HostClearRecords();
+                Embed("Panel", "false");
+                EXPECT_TRUE(gHost.variableWrites.empty());
+                EXPECT_EQ(WaitForPlacement(windows.inner, before), before);
+            } else {
+                EXPECT_NOTHING_MOVED(before);
+            }
+            EXPECT_EQ(Procedure(host), ownProc) << "subclassed without the window inside";
+            DestroyWindow(host);
+            continue;
+        }
+        ASSERT_TRUE(fHookDone) << "no sign of life was asked of the inner window";
+        PlayerWindows now = CurrentPlayerWindows();
+        ASSERT_FALSE(IsWindow(windows.inner));
+        EXPECT_TRUE(gHost.variableWrites.empty());
+        if (c.release) {
+            // Nothing left to give back: the host window is its own again, the new window untouched.
+            EXPECT_EQ(Procedure(host), ownProc);
+            EXPECT_EQ(PlacementOf(now.inner), FramePlacement(now.frame));
+            // The next embedding takes the new window.
+            Embed("Panel");
+            EXPECT_TRUE(gHost.variableWrites.empty());
+        }
+        EXPECT_EQ(WaitForPlacement(now.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+        Embed("Panel", "false");
+        EXPECT_TRUE(gHost.variableWrites.empty());
+        EXPECT_EQ(WaitForPlacement(now.inner, FramePlacement(now.frame)), FramePlacement(now.frame));
+        EXPECT_EQ(Procedure(host), ownProc);
+        DestroyWindow(host);
+    }
+}
+
+// The plug-in keeps the inner window it found while that is a window. Once the visualizer closed,
+// nothing is done to the closed window's handle: a drop and an embedding reach the window there is now
+// (and the release the one embedded), and where there is none the host is not asked for its window.
+TEST_F(EmbedOutcomeTest, TheKeptInnerWindowIsLeftOnceTheVisualizerClosed) {
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string file = std::string(temp) + "vxavs kept " + std::to_string(GetCurrentProcessId()) + ".mp3";
+    HANDLE made = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(made, INVALID_HANDLE_VALUE);
+    CloseHandle(made);
+    HWND host = NewHostWindow("Panel", 400, 300);
+    int drops = 0;
+    for (bool reopen : {true, false}) {
+        for (const char *action : {"drop", "embed"}) {
+            SCOPED_TRACE(std::string(action) + (reopen ? ", the visualizer reopened" : ", the visualizer closed"));
+            // A drop has the plug-in keep the inner window.
+            if (!IsWindow(CurrentPlayerWindows().inner)) {
+                ASSERT_TRUE(PlayerReopenVisualizer());
+            }
+            HWND kept = CurrentPlayerWindows().inner;
+            HostClearRecords();
+            HostExecAction(1, {file.c_str(), ""});
+            ASSERT_TRUE(WaitForPlayerDrops(++drops, 5000)) << "\"" << HostVariable("vxAVSDrop") << "\"";
+            ASSERT_TRUE(reopen ? PlayerReopenVisualizer() : PlayerDestroyFrame(false));
+            ASSERT_FALSE(IsWindow(kept));
+            PlayerWindows now = CurrentPlayerWindows();
+            // Recorded, never refused: every call on a window of the player shows.
+            for (const char *function : {"PostMessageA", "SendMessageTimeoutA", "SetParent", "SetWindowPos"})
+                ASSERT_TRUE(HostRefuseImport(function, 0, 0)) << function;
+            HostClearRecords();
+            bool drop = std::string(action) == "drop";
+            if (drop) {
+                HostExecAction(1, {file.c_str(), ""});
+            } else {
+                Embed("Panel");
+            }
+            if (!reopen) {
+                EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR1"});
+                EXPECT_TRUE(gHost.objectQueries.empty()) << "the host was asked for its window with no visualizer there";
+            } else if (drop) {
+                EXPECT_TRUE(gHost.variableWrites.empty());
+                ASSERT_TRUE(WaitForPlayerDrops(++drops, 5000));
+                PlayerDrop received;
+                ASSERT_TRUE(GetPlayerDrop(-1, &received));
+                EXPECT_EQ(received.window, now.inner);
+            } else {
+                EXPECT_TRUE(gHost.variableWrites.empty());
+                EXPECT_EQ(WaitForPlacement(now.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+                Embed("Panel", "false");
+                EXPECT_TRUE(gHost.variableWrites.empty());
+                EXPECT_EQ(WaitForPlacement(now.inner, FramePlacement(now.frame)), FramePlacement(now.frame));
+            }
+            for (const ImportCall &call : HostImportCalls())
+                EXPECT_NE(call.words[0], reinterpret_cast<uintptr_t>(kept)) << call.function << " on the closed window";
+            HostClearRefusals();
+        }
+    }
+    DeleteFileA(file.c_str());
 }

@@ -47,8 +47,7 @@ protected:
 TEST_F(VisualizerHangTest, EmbeddingIntoAHungVisualizerIsError5AtOnce) {
     for (bool now : {true, false}) {
         SCOPED_TRACE(now ? "hung before the action" : "hung on the plug-in's question");
-        ASSERT_TRUE(StartPlayer(PlayerOptions()));
-        windows = CurrentPlayerWindows();
+        ASSERT_TRUE(RestartPlayer());
         HWND host = NewHostWindow("Panel", 400, 300);
         LONG ownProc = Procedure(host);
         Placement before = PlacementOf(windows.inner);
@@ -73,12 +72,10 @@ TEST_F(VisualizerHangTest, EmbeddingIntoAHungVisualizerIsError5AtOnce) {
 TEST_F(VisualizerHangTest, ReleasingFromAHungVisualizerIsError5AtOnceAndStaysEmbedded) {
     for (bool now : {true, false}) {
         SCOPED_TRACE(now ? "hung before the action" : "hung on the plug-in's question");
-        ASSERT_TRUE(StartPlayer(PlayerOptions()));
-        windows = CurrentPlayerWindows();
+        ASSERT_TRUE(RestartPlayer());
         HWND host = NewHostWindow("Panel", 400, 300);
         LONG ownProc = Procedure(host);
-        Embed("Panel");
-        ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+        ASSERT_TRUE(EmbedInto("Panel", host));
         HostClearRecords();
         HangPlayer(now);
         DWORD elapsed = Timed("false");
@@ -97,8 +94,7 @@ TEST_F(VisualizerHangTest, ReleasingFromAHungVisualizerIsError5AtOnceAndStaysEmb
 
 TEST_F(VisualizerHangTest, AResizeWhileTheVisualizerHangsReturnsAtOnceAndIsAppliedOnceAwake) {
     HWND host = NewHostWindow("Panel", 400, 300);
-    Embed("Panel");
-    ASSERT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+    ASSERT_TRUE(EmbedInto("Panel", host));
     ASSERT_TRUE(PlayerHangNow(kHangMs));
     gHostMessages.clear();
     DWORD start = GetTickCount();
