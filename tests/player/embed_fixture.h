@@ -126,6 +126,28 @@ protected:
     // The same reading before and after, so that any change of procedure shows.
     static LONG Procedure(HWND window) { return GetWindowLongA(window, GWL_WNDPROC); }
 
+    // The player's thread sleeps ms without reading its queue at the next message of that number its
+    // windows get (WM_NULL: while the plug-in asks whether it runs).
+    void HangOnNext(UINT message, DWORD ms) {
+        PlayerBehaviour behaviour;
+        behaviour.kind = kHang;
+        behaviour.ms = ms;
+        behaviour.onMessage = true;
+        behaviour.trigger = message;
+        ASSERT_TRUE(PlayerSetBehaviour(behaviour));
+    }
+    // Once the player has slept (it may never have been made to, by a plug-in that did not ask), as its
+    // lines tell: its control window shares the sleeping thread.
+    void WaitUntilAwake(DWORD hangMs) {
+        if (!WaitForPlayerLine("hanging", 0)) return;
+        WaitUntil([] { return WaitForPlayerLine("awake after hanging", 0); }, hangMs + 20000, kWaitPumping, 100);
+        // Awake is not yet answering: the system counts the thread hung until it reads its queue again.
+        WaitUntil([this] {
+            DWORD_PTR unused;
+            return SendMessageTimeoutA(windows.inner, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 500, &unused) != 0;
+        }, 10000, kWaitPumping, 100);
+    }
+
     PlayerWindows windows;
     std::vector<HWND> hostWindows;
 };

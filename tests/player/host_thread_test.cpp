@@ -49,26 +49,6 @@ protected:
         return window;
     }
 
-    // The player's thread stops for kHangMs at the next message of that number its windows get.
-    void HangOnNext(UINT message, DWORD ms = kHangMs) {
-        PlayerBehaviour behaviour;
-        behaviour.kind = kHang;
-        behaviour.ms = ms;
-        behaviour.onMessage = true;
-        behaviour.trigger = message;
-        ASSERT_TRUE(PlayerSetBehaviour(behaviour));
-    }
-
-    // Once the player has slept and reads its queue again (the system counts it hung until then).
-    void WaitUntilAwake() {
-        if (!WaitForPlayerLine("hanging", 0)) return;
-        WaitUntil([] { return WaitForPlayerLine("awake after hanging", 0); }, kHangMs + 20000, kWaitPumping, 100);
-        WaitUntil([this] {
-            DWORD_PTR unused;
-            return SendMessageTimeoutA(windows.inner, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 500, &unused) != 0;
-        }, 10000, kWaitPumping, 100);
-    }
-
     DWORD TimedEmbed(const char *mode) {
         DWORD start = GetTickCount();
         Embed("Panel", mode);
@@ -124,7 +104,7 @@ TEST_F(HostThreadTest, AVisualizerThatStopsInsideSetParentHoldsNeitherAnEmbeddin
         }
         HostClearRecords();
         // It answers the question whether it runs, and stops inside the re-parenting that follows.
-        HangOnNext(WM_WINDOWPOSCHANGING);
+        HangOnNext(WM_WINDOWPOSCHANGING, kHangMs);
         DWORD elapsed = TimedEmbed(release ? "false" : "true");
         EXPECT_LT(elapsed, kActionBoundMs) << "the action waited for the visualizer";
         EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR5"});
@@ -139,7 +119,7 @@ TEST_F(HostThreadTest, AVisualizerThatStopsInsideSetParentHoldsNeitherAnEmbeddin
 
         // Awake again, the job ends in one consistent place: an embedding nobody waited for is undone,
         // a release is finished, and the host window gets its own procedure back either way.
-        WaitUntilAwake();
+        WaitUntilAwake(kHangMs);
         EXPECT_EQ(WaitForPlacement(windows.inner, FramePlacement(windows.frame)), FramePlacement(windows.frame));
         EXPECT_TRUE(WaitUntil([&] { return Procedure(host) == ownProc; }, 5000, kWaitPumping));
         EXPECT_TRUE(WaitUntil([] { return ThreadsStartedIn(gHost.module) == 0; }, 10000, kWaitPumping))
@@ -178,7 +158,7 @@ TEST_F(HostThreadTest, ResizesOfAHungEmbeddedVisualizerNeverWaitForIt) {
     for (const ImportCall &call : CallsOnInnerWindow(nullptr))
         EXPECT_NE(call.thread, GetCurrentThreadId()) << call.function << " ran on the host window's thread";
     EXPECT_LT(slowest, 1000u) << "a resize waited for the hung visualizer";
-    WaitUntilAwake();
+    WaitUntilAwake(kHangMs);
     EXPECT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
 }
 
@@ -264,7 +244,7 @@ TEST_F(HostThreadTest, AHostWindowClosedWhileTheActionWaitsIsError4AndNothingIsH
     CloseHandle(closer);
     EXPECT_FALSE(IsWindow(host));
     EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR4"});
-    WaitUntilAwake();
+    WaitUntilAwake(kHangMs);
     ASSERT_TRUE(IsWindow(windows.inner)) << "the player's window died with the host window";
     PumpMessages(300);
     EXPECT_EQ(PlacementOf(windows.inner), before) << "the inner window moved";

@@ -19,23 +19,7 @@ protected:
             ASSERT_TRUE(PlayerHangNow(kHangMs));
             return;
         }
-        PlayerBehaviour behaviour;
-        behaviour.kind = kHang;
-        behaviour.ms = kHangMs;
-        behaviour.onMessage = true;
-        behaviour.trigger = WM_NULL;
-        ASSERT_TRUE(PlayerSetBehaviour(behaviour));
-    }
-    // Once the player has slept (it may never have been made to, by a plug-in that did not ask), as its
-    // lines tell: its control window shares the sleeping thread.
-    void WaitUntilAwake() {
-        if (!WaitForPlayerLine("hanging", 0)) return;
-        WaitUntil([] { return WaitForPlayerLine("awake after hanging", 0); }, kHangMs + 10000, kWaitPumping, 100);
-        // Awake is not yet answering: the system counts the thread hung until it reads its queue again.
-        WaitUntil([this] {
-            DWORD_PTR unused;
-            return SendMessageTimeoutA(windows.inner, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 500, &unused) != 0;
-        }, 10000, kWaitPumping, 100);
+        HangOnNext(WM_NULL, kHangMs);
     }
     DWORD Timed(const char *mode) {
         DWORD start = GetTickCount();
@@ -57,7 +41,7 @@ TEST_F(VisualizerHangTest, EmbeddingIntoAHungVisualizerIsError5AtOnce) {
         EXPECT_LT(elapsed, kActionBoundMs) << "the embedding waited for the hung visualizer";
         EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR5"});
         EXPECT_EQ(Procedure(host), ownProc);
-        WaitUntilAwake();
+        WaitUntilAwake(kHangMs);
         EXPECT_EQ(PlacementOf(windows.inner), before) << "the inner window moved";
         // Awake again, the visualizer embeds as usual.
         HostClearRecords();
@@ -83,7 +67,7 @@ TEST_F(VisualizerHangTest, ReleasingFromAHungVisualizerIsError5AtOnceAndStaysEmb
         EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR5"});
         EXPECT_EQ(GetParent(windows.inner), host);
         EXPECT_NE(Procedure(host), ownProc) << "the host window lost its guard";
-        WaitUntilAwake();
+        WaitUntilAwake(kHangMs);
         HostClearRecords();
         Embed("Panel", "false");
         EXPECT_TRUE(gHost.variableWrites.empty());
@@ -106,7 +90,7 @@ TEST_F(VisualizerHangTest, AResizeWhileTheVisualizerHangsReturnsAtOnceAndIsAppli
     std::vector<UINT> seen;
     for (const HostMessage &m : gHostMessages) seen.push_back(m.message);
     EXPECT_EQ(seen, (std::vector<UINT>{WM_SIZE, WM_USER + 206}));
-    WaitUntilAwake();
+    WaitUntilAwake(kHangMs);
     EXPECT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
     Embed("Panel", "false");
     EXPECT_EQ(WaitForPlacement(windows.inner, FramePlacement(windows.frame)), FramePlacement(windows.frame));
