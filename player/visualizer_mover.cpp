@@ -177,7 +177,8 @@ static void WakeMover() {
     HMODULE library = nullptr;
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&MoverThread), &library))
         return;
-    HANDLE thread = CreateThread(nullptr, 0, MoverThread, library, 0, nullptr);
+    // It calls a handful of window functions: a small stack, not the program's default.
+    HANDLE thread = CreateThread(nullptr, 64 * 1024, MoverThread, library, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (thread == nullptr) {
         FreeLibrary(library);  // another reference is held by our caller's caller: this never unloads
         return;

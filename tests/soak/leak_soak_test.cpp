@@ -512,6 +512,8 @@ protected:
     }
 
     Figures Measure() {
+        // The plug-in's helper thread lingers a moment after its last job; its stack is no leak.
+        WaitUntil([] { return ThreadsStartedIn(gHost.module) == 0; }, 5000, kWaitPumping);
         Figures figures = {};
         figures.privateBytes = PrivateBytes(&privateSource);
         HANDLE heaps[256];
