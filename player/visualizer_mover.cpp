@@ -22,12 +22,11 @@ static HWND hJobChild, hJobParent, hJobFrame, hJobHost;
 static bool fJobRelease;
 static WindowCallOutcome wcoJobOutcome;
 
-// The newest placement not yet made, and a frame to repaint.
+// The newest placement not yet made.
 static bool fPlacePending;
 static HWND hPlaceWindow;
 static RECT rcPlace;  // x, y, width, height
 static bool fPlaceRepaint;
-static HWND hRepaintFrame;
 
 static UINT msgReleaseFinished;
 
@@ -44,7 +43,7 @@ void ResetMover() {
     hJobChild = hJobParent = hJobFrame = hJobHost = nullptr;
     wcoJobOutcome = kCallDone;
     fPlacePending = fPlaceRepaint = false;
-    hPlaceWindow = hRepaintFrame = nullptr;
+    hPlaceWindow = nullptr;
     rcPlace = RECT{};
     msgReleaseFinished = 0;
 }
@@ -91,8 +90,7 @@ static WindowCallOutcome Reparent(HWND child, HWND parent) {
     SetLastError(0);
     // A window without a parent before has none to return: only a set error means failure.
     if (SetParent(child, parent) != nullptr || GetLastError() == 0) return kCallDone;
-    outcome = FailedCallOutcome();
-    return outcome;
+    return FailedCallOutcome();
 }
 
 // A job nobody waited for to its end: an embedding is undone, a release is finished.
@@ -144,17 +142,10 @@ static DWORD WINAPI MoverThread(void *library) {
             Place(window, box, repaint);
             continue;
         }
-        if (hRepaintFrame != nullptr) {
-            HWND frame = hRepaintFrame;
-            hRepaintFrame = nullptr;
-            LeaveCriticalSection(&csMover);
-            RedrawWindow(frame, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
-            continue;
-        }
         LeaveCriticalSection(&csMover);
         if (WaitForSingleObject(hMoverWake, kMoverIdleMs) != WAIT_TIMEOUT) continue;
         EnterCriticalSection(&csMover);
-        bool idle = jsMoverJob != kJobQueued && !fPlacePending && hRepaintFrame == nullptr;
+        bool idle = jsMoverJob != kJobQueued && !fPlacePending;
         if (idle) fMoverAlive = false;
         LONG references = idle ? cMoverReferences : 0;
         if (idle) cMoverReferences = 0;
@@ -253,18 +244,6 @@ void PlaceLater(HWND window, int x, int y, int width, int height, bool repaint) 
     LeaveCriticalSection(&csMover);
 }
 
-void CancelPlacement() {
-    EnterCriticalSection(&csMover);
-    fPlacePending = false;
-    LeaveCriticalSection(&csMover);
-}
-
-void RepaintLater(HWND frame) {
-    EnterCriticalSection(&csMover);
-    hRepaintFrame = frame;
-    WakeMover();
-    LeaveCriticalSection(&csMover);
-}
 
 void HoldLibraryForSubclass(bool held) {
     if (held) {

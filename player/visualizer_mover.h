@@ -20,10 +20,6 @@ bool ReparentJobBusy();
 // Hands the newest placement of `window` to the helper and returns at once; an older one not yet made
 // is dropped. Placements made while a job is under way wait for it.
 void PlaceLater(HWND window, int x, int y, int width, int height, bool repaint);
-// Forgets a placement not yet made.
-void CancelPlacement();
-// The frame's repaint after a release, made by the helper: it waits for nobody.
-void RepaintLater(HWND frame);
 
 // The library holds one counted reference of its own while `held`; the helper lets go of it on its way
 // out, so that the last FreeLibrary never runs in code of the library it unloads.
