@@ -56,6 +56,34 @@ static double Percentile(std::vector<double> values, double fraction) {
 
 static std::string strFile;           // the file the drop cases drop, made at the start
 
+// What the run is doing now, for the watchdog: a stage that never ends is reported and the run stopped,
+// so a stuck run says where it stuck instead of holding the caller until its own limit.
+static const char *volatile pszStage = "starting";
+static volatile LONG nStageCalls;
+static const DWORD kStageLimitMs = 300000;
+
+static void EnterStage(const char *stage) {
+    pszStage = stage;
+    InterlockedExchange(&nStageCalls, 0);
+}
+
+static DWORD WINAPI Watchdog(LPVOID) {
+    const char *seen = nullptr;
+    DWORD since = GetTickCount();
+    for (;;) {
+        Sleep(1000);
+        if (pszStage != seen) {
+            seen = pszStage;
+            since = GetTickCount();
+        } else if (GetTickCount() - since > kStageLimitMs) {
+            printf("action_bench: stuck for %lu s in \"%s\" after %ld timed calls\n",
+                   static_cast<unsigned long>((GetTickCount() - since) / 1000), seen, nStageCalls);
+            fflush(stdout);
+            ExitProcess(3);
+        }
+    }
+}
+
 static void Fail(const char *what) {
     printf("action_bench: %s\n", what);
     fflush(stdout);
@@ -79,6 +107,7 @@ static std::vector<Figure> Measure(const std::vector<Variant> &variants, void (*
         for (size_t k = 0; k < n; ++k) {
             size_t v = (k + static_cast<size_t>(round)) % n;
             Sample sample = variants[v].once();
+            InterlockedIncrement(&nStageCalls);
             totals[v].push_back(sample.total * 1e6);
             sendings[v].push_back(sample.sending * 1e6);
         }
@@ -247,6 +276,7 @@ static void CheckCommandVariants() {
 static const double kPieceSeconds = 3;
 
 static void ReportPiece(const char *label, void (*piece)(), void (*reset)() = nullptr) {
+    EnterStage(label);
     for (int i = 0; i < 5; ++i) piece();
     int count = 1;
     double pieceStart = Seconds();
@@ -261,6 +291,7 @@ static void ReportPiece(const char *label, void (*piece)(), void (*reset)() = nu
         double start = Seconds();
         for (int i = 0; i < count; ++i) piece();
         perCalls.push_back((Seconds() - start) / count * 1e6);
+        InterlockedIncrement(&nStageCalls);
         if (reset != nullptr) reset();
     }
     printf("    %-62s %9.2f us (%8.2f)\n", label, Percentile(perCalls, 0.5),
@@ -305,6 +336,7 @@ static void CommandPieces() {
 }
 
 static void BenchCommands(int extraWindows) {
+    EnterStage(extraWindows ? "commands among extra windows" : "commands");
     AddFillerWindows(extraWindows);
     CheckCommandVariants();
     RawFindMain();
@@ -428,6 +460,7 @@ static void DropPieces() {
 }
 
 static void BenchDrops(int extraWindows) {
+    EnterStage(extraWindows ? "drops among extra windows" : "drops");
     AddFillerWindows(extraWindows);
     // The first drop finds the visualizer; the timed ones reuse the window it found.
     PlugInDrop();
@@ -489,6 +522,7 @@ static double TimedAction(const char *mode) {
     double start = Seconds();
     HostExecAction(2, {"Stage", mode});
     double elapsed = Seconds() - start;
+    InterlockedIncrement(&nStageCalls);
     PumpMessages(0);
     return elapsed * 1e6;
 }
@@ -498,17 +532,19 @@ static double TimedResize() {
     double start = Seconds();
     SetWindowPos(hStage, nullptr, 0, 0, 380 + 10 * step, 280 + 6 * step, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     double elapsed = Seconds() - start;
+    InterlockedIncrement(&nStageCalls);
     PumpMessages(0);
     return elapsed * 1e6;
 }
 
 static void ReportTimes(const char *label, const std::vector<double> &times) {
-    printf("    %-46s %9.2f us (%9.2f)   %zu calls\n", label, Percentile(times, 0.5), Percentile(times, 0.1),
-           times.size());
+    printf("    %-46s %9.2f us (%9.2f) %11.2f us   %zu calls\n", label, Percentile(times, 0.5),
+           Percentile(times, 0.1), *std::max_element(times.begin(), times.end()), times.size());
     fflush(stdout);
 }
 
 static void BenchEmbedding() {
+    EnterStage("embedding");
     printf("\nvxAVSEmbed, player in its own process: time on the host's thread\n");
     MakeStage();
     HostClearRecords();
@@ -530,7 +566,7 @@ static void BenchEmbedding() {
         TimedAction("false");
     }
     if (HostVariableWritten("vxAVSDrop")) Fail("an embedding or release failed while timed");
-    printf("    %-46s %9s %11s\n", "per call", "median", "(10th pct)");
+    printf("    %-46s %9s %11s %14s\n", "per call", "median", "(10th pct)", "slowest");
     ReportTimes("embed (\"true\")", embeds);
     ReportTimes("release (\"false\")", releases);
     ReportTimes("resize of the host window while embedded", resizes);
@@ -561,16 +597,19 @@ int main() {
     printf("vxavs action benchmark%s%s\n", wineVersion ? ", Wine " : "", wineVersion ? wineVersion() : "");
     printf("Plug-in: the real vxavs.dll in the stand-in host. Raw: the Windows calls the action has to make.\n");
 
+    CloseHandle(CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr));
     ReportClockStep();
     MakeDropFile();
     if (!HostLoadPlugIn(FileBesideProgram("vxavs.dll").c_str())) Fail("could not load vxavs.dll");
     HostHandshake();
 
+    EnterStage("starting the player");
     StartQuietPlayer(kPlayerReply);
     BenchEmbedding();
     BenchCommands(0);
     BenchCommands(300);
     CommandPieces();
+    EnterStage("stopping the player");
     StopPlayer();
 
     // Quiet, as the command player: no line per drop.
@@ -579,8 +618,9 @@ int main() {
     BenchDrops(0);
     BenchDrops(300);
     DropPieces();
+    EnterStage("stopping the player");
     StopPlayer();
-
+    EnterStage("unloading the plug-in");
     HostUnloadPlugIn();
     DeleteFileA(strFile.c_str());
 
