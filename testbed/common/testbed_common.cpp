@@ -84,8 +84,15 @@ bool WaitUntil(const std::function<bool()> &done, DWORD timeoutMs, WaitMeanwhile
         DWORD elapsed = GetTickCount() - start;
         if (elapsed >= timeoutMs) return false;
         DWORD slice = std::min(sliceMs, timeoutMs - elapsed);
-        if (meanwhile == kWaitPumping) PumpMessages(slice);
-        else Sleep(slice);
+        if (meanwhile == kWaitPumping) {
+            PumpMessages(slice);
+        } else if (meanwhile == kWaitHandlingSent) {
+            MSG unused;
+            PeekMessageA(&unused, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, slice, QS_SENDMESSAGE);
+        } else {
+            Sleep(slice);
+        }
     }
 }
 

@@ -35,6 +35,8 @@ int ThreadsStartedIn(HMODULE module);
 enum WaitMeanwhile {
     kWaitSleeping,  // nothing: the condition changes on another thread or in another process
     kWaitPumping,   // handles its messages, for conditions that need this thread's windows to answer
+    kWaitHandlingSent,  // handles only messages other threads send it: a thread whose windows are being
+                        // made may send to this thread's (activation) and wait for the answer
 };
 // Looks at `done` every sliceMs until it holds or timeoutMs has passed; true when it held. It is
 // looked at once more when the time is up, so a timeout of 0 is a single look.

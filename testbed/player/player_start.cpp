@@ -17,6 +17,7 @@ static bool fEchoPlayerLines;
 static std::mutex lockLines;
 static std::vector<std::string> linesPlayer;
 static bool fPlayerOutputEnded;
+static unsigned nPlayerStarts;  // which start the lines above belong to
 
 // Process mode only.
 static HANDLE hPlayerJob;
@@ -27,37 +28,51 @@ static HANDLE hPlayerReader;
 static PlayerOptions optThread;
 static PlayerStart startThread;
 
-// Both modes: a line the player printed (process) or logged (thread).
-static void RecordPlayerLine(const std::string &line) {
+// Both modes: a line the player of the given start printed (process) or logged (thread). A reader
+// that outlived its player's stop (a slow machine) must neither add to nor end the next one's lines.
+static void RecordLineOf(unsigned start, const std::string &line) {
+    std::lock_guard<std::mutex> hold(lockLines);
+    if (start != nPlayerStarts) return;
     if (fEchoPlayerLines) {
         printf("%s\n", line.c_str());
         fflush(stdout);
     }
-    std::lock_guard<std::mutex> hold(lockLines);
     linesPlayer.push_back(line);
 }
 
-static void EndPlayerOutput() {
+static void EndOutputOf(unsigned start) {
     std::lock_guard<std::mutex> hold(lockLines);
-    fPlayerOutputEnded = true;
+    if (start == nPlayerStarts) fPlayerOutputEnded = true;
 }
 
-static DWORD WINAPI PlayerReaderProc(void *) {
+// A thread player is always the current start's: the next start waits until it has ended.
+static void RecordPlayerLine(const std::string &line) { RecordLineOf(nPlayerStarts, line); }
+
+// The reader owns its pipe: one it has to leave behind still closes it when its player's output ends.
+struct ReaderStart {
+    HANDLE pipe;
+    unsigned start;
+};
+
+static DWORD WINAPI PlayerReaderProc(void *parameter) {
+    ReaderStart reader = *static_cast<ReaderStart *>(parameter);
+    delete static_cast<ReaderStart *>(parameter);
     std::string pending;
     char buffer[4096];
     DWORD got;
-    while (ReadFile(hPlayerPipe, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    while (ReadFile(reader.pipe, buffer, sizeof buffer, &got, nullptr) && got > 0) {
         pending.append(buffer, got);
         size_t end;
         while ((end = pending.find('\n')) != std::string::npos) {
             std::string line = pending.substr(0, end);
             pending.erase(0, end + 1);
             while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-            RecordPlayerLine(line);
+            RecordLineOf(reader.start, line);
         }
     }
-    if (!pending.empty()) RecordPlayerLine(pending);
-    EndPlayerOutput();
+    if (!pending.empty()) RecordLineOf(reader.start, pending);
+    CloseHandle(reader.pipe);
+    EndOutputOf(reader.start);
     return 0;
 }
 
@@ -71,16 +86,15 @@ static DWORD WINAPI PlayerThreadProc(void *desktop) {
     } else {
         RecordPlayerLine("player: could not create the windows (error " + std::to_string(GetLastError()) + ")");
     }
-    EndPlayerOutput();
+    EndOutputOf(nPlayerStarts);
     return 0;
 }
 
 static void ClosePlayerHandles() {
     if (hPlayerReader != nullptr) {
-        // The reader ends when the last writer of the pipe is gone; a stuck one is left, its pipe kept.
-        if (WaitForSingleObject(hPlayerReader, 5000) == WAIT_OBJECT_0 && hPlayerPipe != nullptr) {
-            CloseHandle(hPlayerPipe);
-        }
+        // The reader ends when the last writer of the pipe is gone, and closes the pipe itself; a slow
+        // one is left to finish on its own.
+        WaitForSingleObject(hPlayerReader, 5000);
         CloseHandle(hPlayerReader);
     } else if (hPlayerPipe != nullptr) {
         CloseHandle(hPlayerPipe);
@@ -119,7 +133,9 @@ static bool StartPlayerProcess(const PlayerOptions &options, const PlayerStart &
     }
     ResumeThread(process.hThread);
     CloseHandle(process.hThread);
-    hPlayerReader = CreateThread(nullptr, 0, PlayerReaderProc, nullptr, 0, nullptr);
+    auto *reader = new ReaderStart{hPlayerPipe, nPlayerStarts};
+    hPlayerReader = CreateThread(nullptr, 0, PlayerReaderProc, reader, 0, nullptr);
+    if (hPlayerReader == nullptr) delete reader;
     return hPlayerReader != nullptr;
 }
 
@@ -146,10 +162,18 @@ static bool FindPlayerLine(const std::string &fragment, std::string *found, bool
     return false;
 }
 
-// A player that did not quit when asked: a process is ended; a thread cannot be, and is waited for.
+// A player that did not quit when asked: a process is ended; a thread cannot be, and is told to quit
+// through its queue (one late to start has no control window yet, or never had it reported) until it
+// ends.
 static void EndPlayerNow() {
-    if (modePlayer == kPlayerOwnProcess) TerminateProcess(hPlayerEnds, 1);
-    WaitHandlingSentMessages(hPlayerEnds, modePlayer == kPlayerOwnProcess ? 5000 : INFINITE);
+    if (modePlayer == kPlayerOwnProcess) {
+        TerminateProcess(hPlayerEnds, 1);
+        WaitHandlingSentMessages(hPlayerEnds, 5000);
+        return;
+    }
+    do {
+        PostThreadMessageA(GetThreadId(hPlayerEnds), WM_QUIT, 0, 0);
+    } while (!WaitHandlingSentMessages(hPlayerEnds, 1000));
 }
 
 bool StartPlayer(const PlayerOptions &options, const PlayerStart &start) {
@@ -158,6 +182,7 @@ bool StartPlayer(const PlayerOptions &options, const PlayerStart &start) {
         std::lock_guard<std::mutex> hold(lockLines);
         linesPlayer.clear();
         fPlayerOutputEnded = false;
+        ++nPlayerStarts;
     }
     modePlayer = start.mode;
     fEchoPlayerLines = start.echo;
@@ -165,7 +190,8 @@ bool StartPlayer(const PlayerOptions &options, const PlayerStart &start) {
     std::string ready;
     bool ended = false;
     if (started)
-        WaitUntil([&] { return FindPlayerLine("player: ready ", &ready, &ended) || ended; }, start.readyTimeoutMs);
+        WaitUntil([&] { return FindPlayerLine("player: ready ", &ready, &ended) || ended; }, start.readyTimeoutMs,
+                  kWaitHandlingSent);
     if (!ready.empty() && ParsePlayerReadyLine(ready, &wndStarted)) return true;
     // A thread that failed has ended by itself.
     if (hPlayerEnds != nullptr) EndPlayerNow();
