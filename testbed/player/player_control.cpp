@@ -91,6 +91,15 @@ bool PlayerSetReply(int32_t reply) { return TellPlayer(kControlSetReply, 0, stat
 bool PlayerClearRecords() { return TellPlayer(kControlClearRecords, 0, 0); }
 bool PlayerHangNow(DWORD ms) { return TellPlayer(kControlHangNow, ms, 0); }
 
+bool PlayerWakeNow() {
+    if (PlayerProcessId() == 0) return false;
+    HANDLE wake = OpenEventA(EVENT_MODIFY_STATE, FALSE, PlayerWakeEventName(PlayerProcessId()).c_str());
+    if (wake == nullptr) return false;
+    BOOL set = SetEvent(wake);
+    CloseHandle(wake);
+    return set != FALSE;
+}
+
 bool PlayerSetBehaviour(const PlayerBehaviour &behaviour) {
     PlayerBehaviourData wire = PackBehaviour(behaviour);
     COPYDATASTRUCT data = {kControlSetBehaviour, sizeof wire, &wire};

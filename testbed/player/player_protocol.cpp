@@ -26,6 +26,8 @@ std::string PlayerReadyLine(const PlayerWindows &windows) {
            " decoyinners=" + HandleList(windows.decoyInners);
 }
 
+std::string PlayerWakeEventName(DWORD processId) { return "vxplayer wake " + std::to_string(processId); }
+
 // A 0 stands for a window not made: no handle in a list, a null one alone.
 static std::vector<HWND> ParseHandles(const std::string &text) {
     std::vector<HWND> windows;

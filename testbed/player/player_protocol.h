@@ -12,6 +12,10 @@ std::string PlayerReadyLine(const PlayerWindows &windows);
 // False unless it is a ready line naming a control window.
 bool ParsePlayerReadyLine(const std::string &line, PlayerWindows *windows);
 
+// ---- The event that ends a hang early, named after the player's process: a test that has seen what it
+// waited for ends the hang instead of sitting it out, from this process or another.
+std::string PlayerWakeEventName(DWORD processId);
+
 // ---- Requests to the control window, a message-only window on the player's thread.
 enum PlayerControlRequest {
     kControlQuit = WM_APP + 1,  // -> 1; the player quits once it returns to its loop

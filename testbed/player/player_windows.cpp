@@ -26,6 +26,18 @@ static std::vector<std::string> classesRegistered;
 static HBRUSH hbrInner;
 static bool fQuiet;
 static PlayerLineSink pfnLineSink;
+static HANDLE hWake;  // set by PlayerWakeNow
+
+// Sleeps as a hung thread does, without touching its queue, until ms have passed or a test wakes it.
+// A wake meant for an earlier hang is dropped first: it must not cut this one short.
+static void Hang(DWORD ms) {
+    if (hWake == nullptr) {
+        Sleep(ms);
+        return;
+    }
+    ResetEvent(hWake);
+    if (WaitForSingleObject(hWake, ms) == WAIT_OBJECT_0) PlayerLog("woken by the test");
+}
 
 void PlayerLog(const char *format, ...) {
     if (fQuiet) return;
@@ -57,7 +69,7 @@ static bool Behave(const PlayerBehaviour &behaviour, HWND window, const char *wh
     switch (behaviour.kind) {
     case kHang:
         PlayerLog("%s received, hanging %lu ms without handling messages", what, static_cast<unsigned long>(behaviour.ms));
-        Sleep(behaviour.ms);
+        Hang(behaviour.ms);
         PlayerLog("awake after hanging %lu ms", static_cast<unsigned long>(behaviour.ms));
         break;
     case kBusy:
@@ -76,7 +88,7 @@ static bool Behave(const PlayerBehaviour &behaviour, HWND window, const char *wh
         PlayerLog("%s received, destroying window %lu, then hanging %lu ms before answering", what,
             static_cast<unsigned long>(reinterpret_cast<uintptr_t>(window)), static_cast<unsigned long>(behaviour.ms));
         DestroyWindow(window);
-        Sleep(behaviour.ms);
+        Hang(behaviour.ms);
         break;
     case kReplyAtOnce:
         break;
@@ -229,7 +241,7 @@ static LRESULT HandleControl(HWND window, UINT message, WPARAM wParam, LPARAM lP
         // The asker is let go first: it learns that the thread is about to sleep, not that it woke.
         ReplyMessage(1);
         PlayerLog("hanging %lu ms now without handling messages", static_cast<unsigned long>(wParam));
-        Sleep(static_cast<DWORD>(wParam));
+        Hang(static_cast<DWORD>(wParam));
         PlayerLog("awake after hanging %lu ms", static_cast<unsigned long>(wParam));
         return 1;
     case kControlDestroyFrame:
@@ -438,6 +450,7 @@ bool CreatePlayerWindows(const PlayerOptions &options, const PlayerStart &start,
     wndPlayer = PlayerWindows();
     ResetPlayerRecords(options.reply);
     hbrInner = CreateSolidBrush(RGB(16, 48, 96));
+    if (hWake == nullptr) hWake = CreateEventA(nullptr, TRUE, FALSE, PlayerWakeEventName(GetCurrentProcessId()).c_str());
     if (!MakePlayerWindows()) {
         DestroyPlayerWindows();
         return false;
@@ -476,6 +489,8 @@ void DestroyPlayerWindows() {
     classesRegistered.clear();
     if (hbrInner != nullptr) DeleteObject(hbrInner);
     hbrInner = nullptr;
+    if (hWake != nullptr) CloseHandle(hWake);
+    hWake = nullptr;
 }
 
 const PlayerWindows &PlayerWindowsMade() { return wndPlayer; }

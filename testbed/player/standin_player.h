@@ -173,6 +173,9 @@ bool PlayerSetBehaviour(const PlayerBehaviour &behaviour);
 bool PlayerClearRecords();
 // The player's thread hangs for ms from now: it returns once the thread is about to sleep.
 bool PlayerHangNow(DWORD ms);
+// Ends the player's hang now (one of PlayerHangNow or a kHang or kDestroyThenHang behaviour), once a
+// test has seen what it waited for; the player logs "woken by the test". False when no player runs.
+bool PlayerWakeNow();
 // The visualizer frame is destroyed (with whatever is still inside it), and with makeNew a new empty
 // frame of the same names is made, as a visualizer that closes or recreates its window.
 // CurrentPlayerWindows shows the new frame, or none.

@@ -136,10 +136,12 @@ protected:
         behaviour.trigger = message;
         ASSERT_TRUE(PlayerSetBehaviour(behaviour));
     }
-    // Once the player has slept (it may never have been made to, by a plug-in that did not ask), as its
-    // lines tell: its control window shares the sleeping thread.
+    // Ends the player's hang, once the test has seen what happens while it lasts, and waits until it
+    // answers again (it may never have slept, for a plug-in that did not ask), as its lines tell: its
+    // control window shares the sleeping thread.
     void WaitUntilAwake(DWORD hangMs) {
         if (!WaitForPlayerLine("hanging", 0)) return;
+        PlayerWakeNow();
         WaitUntil([] { return WaitForPlayerLine("awake after hanging", 0); }, hangMs + 20000, kWaitPumping, 100);
         // Awake is not yet answering: the system counts the thread hung until it reads its queue again.
         WaitUntil([this] {

@@ -25,6 +25,7 @@ TEST_F(PlugInTest, AMainWindowDestroyedDuringTheCommandIsNoAnswerAndTheLateReply
 
     HostUnloadPlugIn();
     EXPECT_NE(GetModuleHandleA("vxavs.dll"), nullptr) << "unloaded with a reply outstanding";
+    PlayerWakeNow();
     // The reply comes once the player wakes, to a plug-in the host has let go of.
     ASSERT_TRUE(WaitForPlayerLine(", answered 77", 20000));
     PumpMessages(1500);

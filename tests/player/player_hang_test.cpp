@@ -82,6 +82,7 @@ TEST_F(HangTest, UnloadingAfterGivingUpSurvivesTheLateReply) {
     ASSERT_TRUE(SendOwnRequestAfterThePlugIns(main));
     HostUnloadPlugIn();
     // The reply now comes to a plug-in the host has let go of.
+    PlayerWakeNow();
     ASSERT_TRUE(PumpUntilAnswered(1, 15000));
     EXPECT_TRUE(PumpUntilOwnReply(5000)) << "the late reply was never delivered to this thread";
     PumpMessages(1000);
@@ -99,6 +100,7 @@ TEST_F(HangTest, APlayerAlreadyHungIsNotWaitedFor) {
     EXPECT_EQ(ResultWrites(), (std::vector<std::string>{"(null)", "ERROR5"}));
 
     // Once awake the player has handled only the command it hung on: nothing was left queued for it.
+    PlayerWakeNow();
     ASSERT_TRUE(PumpUntilAnswered(1, 10000));
     PumpMessages(500);
     EXPECT_EQ(gDirectReplies, 1);
@@ -119,6 +121,7 @@ TEST_F(HangTest, APlayerThatHangsOnTheRequestIsGivenUpOnAndWorksAgainOnceAwake) 
     // The late reply is delivered while this thread pumps; it must change nothing.
     HostClearRecords();
     ASSERT_TRUE(SendOwnRequestAfterThePlugIns(main));
+    PlayerWakeNow();
     ASSERT_TRUE(PumpUntilAnswered(1, 25000));
     EXPECT_TRUE(PumpUntilOwnReply(5000)) << "the late reply was never delivered to this thread";
     PumpMessages(1000);
