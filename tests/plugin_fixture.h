@@ -47,4 +47,13 @@ protected:
     }
 
     static BOOL Run(int number, std::vector<const char *> parameters) { return HostExecAction(number, parameters); }
+
+    // A folder of this program's own in the temporary folder, made now; the caller removes it.
+    static std::string MakeScratchFolder(const char *name) {
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        std::string folder = std::string(temp) + name + " " + std::to_string(GetCurrentProcessId());
+        CreateDirectoryA(folder.c_str(), nullptr);
+        return folder;
+    }
 };

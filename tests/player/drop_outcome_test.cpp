@@ -12,10 +12,7 @@ class DropOutcomeTest : public PlugInTest {
 protected:
     void SetUp() override {
         PlugInTest::SetUp();
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        folder = std::string(temp) + "vxavs outcome " + std::to_string(GetCurrentProcessId());
-        CreateDirectoryA(folder.c_str(), nullptr);
+        folder = MakeScratchFolder("vxavs outcome");
         file = folder + "\\track one.mp3";
         ASSERT_TRUE(MakeFile(file));
         GetCurrentDirectoryA(MAX_PATH, previousFolder);

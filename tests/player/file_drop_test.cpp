@@ -11,10 +11,7 @@ class DropTest : public PlugInTest {
 protected:
     void SetUp() override {
         PlugInTest::SetUp();
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        folder = std::string(temp) + "vxavs drop " + std::to_string(GetCurrentProcessId());
-        CreateDirectoryA(folder.c_str(), nullptr);
+        folder = MakeScratchFolder("vxavs drop");
         file = folder + "\\track one.mp3";
         HANDLE handle = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
         ASSERT_NE(handle, INVALID_HANDLE_VALUE);
