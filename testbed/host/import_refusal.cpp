@@ -176,6 +176,8 @@ bool HostRefuseImport(const char *function, DWORD error, int times) {
     return RedirectImport(function) != nullptr;
 }
 
+bool HostWatchImport(const char *function) { return RedirectImport(function) != nullptr; }
+
 bool HostBeforeImport(const char *function, ImportCallHook before, int times) {
     Refusal *entry = FindRefusal(function);
     if (entry == nullptr) return false;
@@ -198,7 +200,7 @@ void HostClearRefusals() {
     ++importCallsCleared;
 }
 
-bool HostWatchBlocks() { return HostRefuseImport("GlobalAlloc", 0, 0) && HostRefuseImport("GlobalFree", 0, 0); }
+bool HostWatchBlocks() { return HostWatchImport("GlobalAlloc") && HostWatchImport("GlobalFree"); }
 
 int HostFreesOf(const void *block) {
     auto handle = reinterpret_cast<uintptr_t>(block);
