@@ -213,6 +213,16 @@ int HostFreesOf(const void *block) {
     return frees;
 }
 
+int HostFreesOfHostBlock(const void *block) {
+    auto handle = reinterpret_cast<uintptr_t>(block);
+    int frees = 0;
+    for (const ImportCall &call : HostImportCalls()) {
+        if (call.function == "GlobalAlloc" && call.result == handle) break;
+        if (call.function == "GlobalFree" && call.words[0] == handle) ++frees;
+    }
+    return frees;
+}
+
 std::vector<ImportCall> HostImportCalls(const char *function) {
     std::lock_guard<std::mutex> hold(lockImportCalls);
     std::vector<ImportCall> calls;

@@ -151,5 +151,8 @@ bool HostWatchBlocks();
 // How often the plug-in passed `block` to GlobalFree since it last got that address from GlobalAlloc
 // (or since the watch began, for a block it did not allocate).
 int HostFreesOf(const void *block);
+// How often the plug-in passed `block`, one the host handed it, to GlobalFree before it got that address
+// from GlobalAlloc for a block of its own: a freed block's address is soon handed out again.
+int HostFreesOfHostBlock(const void *block);
 // Reads "NAME=ERROR" or "NAME=ERROR*TIMES" (vxhost --refuse); false when malformed.
 bool ParseRefusal(const char *text, std::string *function, DWORD *error, int *times);

@@ -401,14 +401,27 @@ protected:
             HostStringSlot slots[3] = {NewHostBlock(c.first), nullptr, NewHostBlock("0")};
             slots[1] = c.oneBlock ? slots[0] : NewHostBlock(c.second);
             HostStringSlot ours[3] = {slots[0], slots[1], slots[2]};
+            HostWatchBlocks();
             gHost.entry.editAction(c.number, slots);
-            if (c.number == 1 || c.number == 2) {
+            bool edited = c.number == 1 || c.number == 2;
+            if (edited) {
                 // Our blocks were the plug-in's to release; the new ones are ours.
                 Check(HoldsText(slots[0], c.first) && HoldsText(slots[1], c.second), step, "edit changed a text");
             } else {
                 Check(slots[0] == ours[0] && slots[1] == ours[1], step, "edit of action 3 touched the slots");
             }
             Check(slots[2] == ours[2], step, "edit touched a third slot");
+            // Wine takes a block freed twice, or a slot left holding a freed one, without a word: the
+            // frees are counted. A block of ours that was replaced is freed once; one a slot holds, never
+            // (the plug-in's new block may have the address of one of ours it freed).
+            for (int i = 0; i < 3; ++i) {
+                if (edited && i < 2 && ours[i] != nullptr && (i == 0 || ours[i] != ours[0])) {
+                    int frees = HostFreesOfHostBlock(ours[i]);
+                    Check(frees == 1, step, "edit freed a replaced block of ours " + std::to_string(frees) + " times");
+                }
+                if (slots[i] != nullptr) Check(HostFreesOf(slots[i]) == 0, step, "edit left a slot holding a freed block");
+            }
+            HostClearRefusals();
             // The host discards the edited action.
             HostFree(&slots[0]);
             HostFree(&slots[1]);
@@ -417,10 +430,19 @@ protected:
             break;
         }
         case kIdentity: {
+            HostStringSlot old[3] = {gHost.identity[0], gHost.identity[1], gHost.identity[2]};
+            HostWatchBlocks();
             gHost.entry.initPlugIn(gHost.initValue, &gHost.identity[0], &gHost.identity[1], &gHost.identity[2]);
             for (int i = 0; i < 3; ++i) {
                 Check(HoldsText(gHost.identity[i], identityTexts[i].c_str()), step, "identity text changed");
+                if (old[i] != nullptr) {
+                    int frees = HostFreesOfHostBlock(old[i]);
+                    Check(frees == 1, step, "identity freed a replaced block " + std::to_string(frees) + " times");
+                }
+                if (gHost.identity[i] != nullptr)
+                    Check(HostFreesOf(gHost.identity[i]) == 0, step, "identity left a slot holding a freed block");
             }
+            HostClearRefusals();
             break;
         }
         case kRegister:
