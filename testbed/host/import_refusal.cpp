@@ -176,6 +176,8 @@ bool HostRefuseImport(const char *function, DWORD error, int times) {
     return RedirectImport(function) != nullptr;
 }
 
+bool HostWatchImport(const char *function) { return RedirectImport(function) != nullptr; }
+
 bool HostBeforeImport(const char *function, ImportCallHook before, int times) {
     Refusal *entry = FindRefusal(function);
     if (entry == nullptr) return false;
@@ -198,7 +200,7 @@ void HostClearRefusals() {
     ++importCallsCleared;
 }
 
-bool HostWatchBlocks() { return HostRefuseImport("GlobalAlloc", 0, 0) && HostRefuseImport("GlobalFree", 0, 0); }
+bool HostWatchBlocks() { return HostWatchImport("GlobalAlloc") && HostWatchImport("GlobalFree"); }
 
 int HostFreesOf(const void *block) {
     auto handle = reinterpret_cast<uintptr_t>(block);
@@ -206,6 +208,16 @@ int HostFreesOf(const void *block) {
     for (const ImportCall &call : HostImportCalls()) {
         // An address handed out again is a new block: its frees count from there.
         if (call.function == "GlobalAlloc" && call.result == handle) frees = 0;
+        if (call.function == "GlobalFree" && call.words[0] == handle) ++frees;
+    }
+    return frees;
+}
+
+int HostFreesOfHostBlock(const void *block) {
+    auto handle = reinterpret_cast<uintptr_t>(block);
+    int frees = 0;
+    for (const ImportCall &call : HostImportCalls()) {
+        if (call.function == "GlobalAlloc" && call.result == handle) break;
         if (call.function == "GlobalFree" && call.words[0] == handle) ++frees;
     }
     return frees;

@@ -131,6 +131,9 @@ struct ImportCall {
 // they reach the real function again (times 0: none refused, the calls only recorded). False when no plug-in is loaded, the function is not among those
 // this test bed can refuse, or the plug-in does not import it. Cleared by HostUnloadPlugIn.
 bool HostRefuseImport(const char *function, DWORD error, int times = -1);
+// Records the plug-in's calls to `function` from now on, as HostRefuseImport with times 0 does, but
+// leaves a refusal or hook already set for it as it is. False as for HostRefuseImport.
+bool HostWatchImport(const char *function);
 // Makes a refusal real: `before` runs on the calling thread, with the call's stack words, ahead of the
 // plug-in's next `times` calls to `function` (-1: every call); each call is then refused or passed on as HostRefuseImport
 // says (by default passed on, so that the real function meets what the hook did: a window its owner
@@ -141,12 +144,15 @@ bool HostBeforeImport(const char *function, ImportCallHook before, int times = 1
 void HostClearRefusals();
 // The calls made through redirected imports since the last clear, in order; null: every function.
 std::vector<ImportCall> HostImportCalls(const char *function = nullptr);
-// Records the plug-in's GlobalAlloc and GlobalFree calls from now on, never refusing them. Wine takes a
-// block freed twice without a word, and a slot left holding a freed block may still read well: the
-// records tell both.
+// Records the plug-in's GlobalAlloc and GlobalFree calls from now on; a refusal already set stays.
+// Wine takes a block freed twice without a word, and a slot left holding a freed block may still read
+// well: the records tell both.
 bool HostWatchBlocks();
 // How often the plug-in passed `block` to GlobalFree since it last got that address from GlobalAlloc
 // (or since the watch began, for a block it did not allocate).
 int HostFreesOf(const void *block);
+// How often the plug-in passed `block`, one the host handed it, to GlobalFree before it got that address
+// from GlobalAlloc for a block of its own: a freed block's address is soon handed out again.
+int HostFreesOfHostBlock(const void *block);
 // Reads "NAME=ERROR" or "NAME=ERROR*TIMES" (vxhost --refuse); false when malformed.
 bool ParseRefusal(const char *text, std::string *function, DWORD *error, int *times);

@@ -3,6 +3,7 @@
 
 #include "plugin_fixture.h"
 #include "standin_player.h"
+#include "visualizer_bound.h"
 #include "vxavs_version.h"
 
 namespace {
@@ -152,7 +153,19 @@ TEST_P(HostCheckTest, SaysWhatThePlugInWouldFind) {
             ASSERT_TRUE(IsHungAppWindow(main)) << "the system never reported the sleeping player hung";
         }
     }
-    CheckOutput output = RunCheck("");
+    // The check waits 2 s for the player's answer. On a loaded machine it may honestly get none in time,
+    // and is run again; not so where the player answered sooner, or the check did not wait that long.
+    // A hung player is meant to give none: once is enough.
+    CheckOutput output;
+    for (int tries = 1; tries <= (c.hang == kAnswers ? 4 : 1); ++tries) {
+        DWORD start = GetTickCount();
+        output = RunCheck("");
+        DWORD end = GetTickCount();
+        if (c.hang != kAnswers || Joined(output).find("no answer within") == std::string::npos) break;
+        // Its one probe went to a window of the player, unknown which, while the check ran.
+        ImportCall probe = {"SendMessageTimeoutA", {0, WM_NULL}, false, 0, start, 0, 0, end};
+        ASSERT_EQ(GaveUpOnProbeFault(probe, false), "") << "the check" << Joined(output);
+    }
     if (c.hang != kAnswers) PlayerWakeNow();  // seen hung by the check; nothing more to see in it
     std::string all = Joined(output);
     printf("vxhost --check, %s (exit code %lu):%s\n", c.state, output.exitCode, all.c_str());

@@ -51,7 +51,7 @@ protected:
 
     DWORD TimedEmbed(const char *mode) {
         DWORD start = GetTickCount();
-        Embed("Panel", mode);
+        EmbedOnce("Panel", mode);
         return GetTickCount() - start;
     }
 

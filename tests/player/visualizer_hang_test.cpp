@@ -23,7 +23,7 @@ protected:
     }
     DWORD Timed(const char *mode) {
         DWORD start = GetTickCount();
-        Embed("Panel", mode);
+        EmbedOnce("Panel", mode);
         return GetTickCount() - start;
     }
 };
