@@ -146,6 +146,16 @@ protected:
         behaviour.trigger = message;
         ASSERT_TRUE(PlayerSetBehaviour(behaviour));
     }
+    // Awake again (or never hung), the visualizer embeds into the host window and goes back to its frame
+    // as usual, with nothing written.
+    void ExpectEmbedsAndReleasesAsUsual(const char *objectName, HWND host) {
+        HostClearRecords();
+        Embed(objectName);
+        EXPECT_TRUE(gHost.variableWrites.empty());
+        EXPECT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
+        Embed(objectName, "false");
+        EXPECT_EQ(WaitForPlacement(windows.inner, FramePlacement(windows.frame)), FramePlacement(windows.frame));
+    }
     // Ends the player's hang, once the test has seen what happens while it lasts, and waits until it
     // answers again (it may never have slept, for a plug-in that did not ask), as its lines tell: its
     // control window shares the sleeping thread.

@@ -125,12 +125,7 @@ TEST_F(HostThreadTest, AVisualizerThatStopsInsideSetParentHoldsNeitherAnEmbeddin
         EXPECT_TRUE(WaitUntil([] { return ThreadsStartedIn(gHost.module) == 0; }, 10000, kWaitPumping))
             << "the helper thread did not end: " << ThreadsStartedIn(gHost.module) << " of the plug-in's threads, "
             << ProcessThreadCount() << " in all, " << threadsBefore << " before";
-        HostClearRecords();
-        Embed("Panel");
-        EXPECT_TRUE(gHost.variableWrites.empty());
-        EXPECT_EQ(WaitForPlacement(windows.inner, EmbeddedPlacement(host)), EmbeddedPlacement(host));
-        Embed("Panel", "false");
-        EXPECT_EQ(WaitForPlacement(windows.inner, FramePlacement(windows.frame)), FramePlacement(windows.frame));
+        ExpectEmbedsAndReleasesAsUsual("Panel", host);
         DestroyWindow(host);
     }
     // Nothing outstanding: the library goes with the host's FreeLibrary.
