@@ -7,7 +7,8 @@
 set -uo pipefail
 ctl=/mnt/ctl
 project="$(cat "$ctl/project")"
-# The same Wine environment as on a host that runs Wine itself; the host's test for a stopped beat.
+# The same Wine environment as on a host that runs Wine itself; the host's test for a stopped beat
+# and its wait without a process.
 source "$ctl/wine-prefix.sh"
 source "$ctl/stall.sh"
 vxavs_wine_env
@@ -48,30 +49,34 @@ watch_request() {
       printf '%s\n' "$gone"
       return
     fi
-    sleep 0.1
+    vxavs_nap 0.1
   done
 }
 
+# Every process this starts costs much under software emulation: the shell's own reads and arithmetic
+# stand in for cat, mktemp and awk.
 run_request() {
-  local req="$1" local_out local_err pid rc gone cwd t1=$EPOCHREALTIME
+  local req="$1" id="${1##*/}" pid rc gone cwd="" t1=${EPOCHREALTIME/./} took
   local argv=() env=() limit="${VXAVS_VM_RUN_LIMIT:-3600}"
+  local local_out="/tmp/$id.out" local_err="/tmp/$id.err"
   mapfile -d '' -t argv < "$req/argv"
   mapfile -d '' -t env < "$req/env"
-  cwd="$(cat "$req/cwd")"
-  mkdir -p "$cwd"
-  local_out="$(mktemp)"
-  local_err="$(mktemp)"
+  IFS= read -r -d '' cwd < "$req/cwd"
+  [ -d "$cwd" ] || mkdir -p "$cwd"
   # timeout leads its own process group and passes a signal to the whole group: the programs this
   # one started end with it.
   (
     cd "$cwd" || exit 125
+    exec {vxavs_nap_fd}>&-
     exec env "${env[@]}" timeout -k 10 "$limit" wine "${argv[@]}"
   ) < /dev/null > "$local_out" 2> "$local_err" &
   pid=$!
   gone="$(watch_request "$req" "$pid")"
   wait "$pid"
   rc=$?
-  echo "request ${req##*/}: $(awk "BEGIN{print $EPOCHREALTIME - $t1}") s: ${argv[*]}${gone:+: ended, $gone}"
+  took=$((${EPOCHREALTIME/./} - t1))
+  printf 'request %s: %d.%06d s: %s\n' "$id" $((took / 1000000)) $((took % 1000000)) \
+    "${argv[*]}${gone:+: ended, $gone}"
   if [ -n "$gone" ]; then
     # Nobody reads the results.
     rm -rf "$req" "$local_out" "$local_err"
@@ -91,8 +96,10 @@ wineserver -p
 wine cmd.exe /c exit < /dev/null > /dev/null 2>&1
 echo "wine up at $(cut -d' ' -f1 /proc/uptime) s"
 
+# The pipe of the waits, opened once here for every request's shell.
+vxavs_nap 0
 # A beat every second tells the host the guest still answers.
-( n=0; while :; do n=$((n + 1)); echo "$n" > "$ctl/alive"; sleep 1; done ) &
+( n=0; while :; do n=$((n + 1)); echo "$n" > "$ctl/alive"; vxavs_nap 1; done ) &
 touch "$ctl/ready"
 
 declare -A taken=()
@@ -112,5 +119,5 @@ while :; do
       finish "$req" 125
     fi
   done
-  sleep 0.1
+  vxavs_nap 0.1
 done

@@ -139,7 +139,7 @@ vxavs_vm_request_wait() {
       vxavs_vm_give_up "$ctl" "the virtual machine has not answered for $stall_limit s (VXAVS_VM_STALL_LIMIT) while running $program; ending it"
       return 125
     fi
-    sleep 0.05
+    vxavs_nap 0.05
   done
 }
 

@@ -1,5 +1,6 @@
 # Sourced by lib.sh on the host and by agent.sh in the guest (copied into the control folder at each
-# boot): the one test for a beat that stopped, the other side's count that it raises every second.
+# boot): the one test for a beat that stopped, the other side's count that it raises every second,
+# and the wait between two readings.
 
 # Whether the reading in file $2 has stayed the same for $3 s or more (no file reads as empty). $1
 # names the caller's variable that keeps the last reading and since when, as "seconds reading": start
@@ -13,4 +14,13 @@ vxavs_stalled() {
     return 1
   fi
   [ $((now - ${vxavs_stalled_seen%% *})) -ge "$3" ]
+}
+
+# Waits $1 s without starting a process. Both sides wait in loops for as long as a program runs, and
+# under software emulation each process the guest starts (a sleep) costs its processors as much as a
+# test's own work: a read that times out on a pipe no one writes to costs nothing. Each shell opens
+# its own pipe on its first wait.
+vxavs_nap() {
+  [ -n "${vxavs_nap_fd:-}" ] || exec {vxavs_nap_fd}<> <(:)
+  read -r -t "$1" -u "$vxavs_nap_fd" _ || true
 }
