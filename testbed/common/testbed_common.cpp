@@ -63,15 +63,24 @@ void PumpMessages(DWORD milliseconds) {
     }
 }
 
+// Handles the messages other threads have sent this one, then waits up to sliceMs for the objects or
+// for the next such message; MsgWaitForMultipleObjects' answer. Posted messages stay queued.
+static DWORD HandleSentMessagesThenWait(DWORD count, const HANDLE *objects, DWORD sliceMs) {
+    MSG unused;
+    PeekMessageA(&unused, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    return MsgWaitForMultipleObjects(count, objects, FALSE, sliceMs, QS_SENDMESSAGE);
+}
+
 bool WaitHandlingSentMessages(HANDLE object, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     for (;;) {
-        MSG msg;
-        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
         DWORD elapsed = GetTickCount() - start;
-        if (timeoutMs != INFINITE && elapsed >= timeoutMs) return WaitForSingleObject(object, 0) == WAIT_OBJECT_0;
+        if (timeoutMs != INFINITE && elapsed >= timeoutMs) {
+            HandleSentMessagesThenWait(0, nullptr, 0);
+            return WaitForSingleObject(object, 0) == WAIT_OBJECT_0;
+        }
         DWORD slice = timeoutMs == INFINITE ? 50 : std::min<DWORD>(50, timeoutMs - elapsed);
-        DWORD result = MsgWaitForMultipleObjects(1, &object, FALSE, slice, QS_SENDMESSAGE);
+        DWORD result = HandleSentMessagesThenWait(1, &object, slice);
         if (result == WAIT_OBJECT_0) return true;
         if (result == WAIT_FAILED) return false;
     }
@@ -87,9 +96,7 @@ bool WaitUntil(const std::function<bool()> &done, DWORD timeoutMs, WaitMeanwhile
         if (meanwhile == kWaitPumping) {
             PumpMessages(slice);
         } else if (meanwhile == kWaitHandlingSent) {
-            MSG unused;
-            PeekMessageA(&unused, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, slice, QS_SENDMESSAGE);
+            HandleSentMessagesThenWait(0, nullptr, slice);
         } else {
             Sleep(slice);
         }
