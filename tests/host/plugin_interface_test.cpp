@@ -65,7 +65,7 @@ TEST_F(HandshakeTest, InitReleasesTheBlocksTheSlotsHeld) {
     EXPECT_EQ(BlocksReleased(before, HeapBusyBytes()), 3);
     EXPECT_TRUE(HeapIsSound());
     for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(HostFreesOf(old[i]), 1) << "slot " << i << "'s old block";
+        EXPECT_EQ(HostFreesOfHostBlock(old[i]), 1) << "slot " << i << "'s old block";
         EXPECT_EQ(HostFreesOf(gHost.identity[i]), 0) << "slot " << i << " holds a freed block";
     }
     ExpectHostBlock(gHost.identity[0], "zoVAVArorev");
@@ -225,7 +225,7 @@ TEST_F(EditTest, ActionsOneAndTwoGetFreshBlocksWithTheSameTexts) {
         for (int i = 0; i < 2; ++i) {
             SCOPED_TRACE(std::to_string(c.number) + " slot " + std::to_string(i));
             if (old[i] != nullptr) {
-                EXPECT_EQ(HostFreesOf(old[i]), 1) << "the old block";
+                EXPECT_EQ(HostFreesOfHostBlock(old[i]), 1) << "the old block";
             }
             if (slots[i] != nullptr) {
                 EXPECT_EQ(HostFreesOf(slots[i]), 0) << "the slot holds a freed block";
@@ -273,7 +273,7 @@ TEST_F(EditTest, OneBlockInBothSlotsIsReleasedOnce) {
     EXPECT_EQ(gHost.entry.editAction(2, slots), TRUE);
     EXPECT_EQ(BlocksReleased(before, HeapBusyBytes()), 1);
     EXPECT_TRUE(HeapIsSound());
-    EXPECT_EQ(HostFreesOf(shared), 1);
+    EXPECT_EQ(HostFreesOfHostBlock(shared), 1);
     EXPECT_EQ(HostFreesOf(slots[0]), 0);
     EXPECT_EQ(HostFreesOf(slots[1]), 0);
     ASSERT_NE(slots[0], slots[1]);
