@@ -19,8 +19,12 @@ vxavs_stalled() {
 # Waits $1 s without starting a process. Both sides wait in loops for as long as a program runs, and
 # under software emulation each process the guest starts (a sleep) costs its processors as much as a
 # test's own work: a read that times out on a pipe no one writes to costs nothing. Each shell opens
-# its own pipe on its first wait.
+# its own pipe on its first wait. A read that ends otherwise (the pipe was closed) would turn every
+# loop into a spin: that wait is a sleep.
 vxavs_nap() {
+  local status=0
   [ -n "${vxavs_nap_fd:-}" ] || exec {vxavs_nap_fd}<> <(:)
-  read -r -t "$1" -u "$vxavs_nap_fd" _ || true
+  read -r -t "$1" -u "$vxavs_nap_fd" _ 2>/dev/null || status=$?
+  if [ "$status" -le 128 ] && [ "$1" != 0 ]; then sleep "$1"; fi
+  return 0
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks the test for a stopped beat (vxavs_stalled in scripts/vm/stall.sh), by which the host finds
 # a hung guest and the guest a caller that is gone: a reading that stops changing for the limit is
-# stalled, one that keeps changing never is. The clock is set through SECONDS, so no case waits.
+# stalled, one that keeps changing never is; the clock is set through SECONDS, so no such case waits.
+# Then the wait between two looks (vxavs_nap), which must wait.
 # Usage: check_stall.sh STALL_SH
 set -uo pipefail
 source "$1"
@@ -36,5 +37,18 @@ for row in "${cases[@]}"; do
   done
 done
 
-[ "$failures" = 0 ] || { echo "$failures readings were judged wrong"; exit 1; }
-echo "every reading was judged right"
+# The wait between two looks waits, also once its pipe is closed: a wait that returns at once turns
+# each loop that uses it into a spin.
+for pipe in open closed; do
+  [ "$pipe" = closed ] && exec {vxavs_nap_fd}>&-
+  start=${EPOCHREALTIME/./}
+  vxavs_nap 0.3
+  waited=$(( (${EPOCHREALTIME/./} - start) / 1000 ))
+  if [ "$waited" -lt 290 ]; then
+    echo "FAIL: a wait of 0.3 s with its pipe $pipe returned after $waited ms"
+    failures=$((failures + 1))
+  fi
+done
+
+[ "$failures" = 0 ] || { echo "$failures readings or waits were judged wrong"; exit 1; }
+echo "every reading and wait was judged right"
