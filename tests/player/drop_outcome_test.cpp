@@ -83,6 +83,22 @@ TEST_F(DropOutcomeTest, ARefusedPostIsReportedAndItsBlockFreed) {
     EXPECT_EQ(PlayerDropCount(), 0);
 }
 
+TEST_F(DropOutcomeTest, ADropBlockThatCannotBeAllocatedIsError3AndNothingIsPosted) {
+    ASSERT_TRUE(StartPlayer(PlayerOptions(), ThreadPlayerStart()));
+    ASSERT_TRUE(HostRefuseImport("GlobalAlloc", ERROR_NOT_ENOUGH_MEMORY, 1));
+    ASSERT_TRUE(HostWatchImport("PostMessageA"));
+    Drop(file);
+    EXPECT_EQ(ResultWrites(), std::vector<std::string>{"ERROR3"});
+    EXPECT_EQ(HostImportCalls("GlobalAlloc").size(), 1u);
+    EXPECT_TRUE(HostImportCalls("PostMessageA").empty()) << "posted without a block";
+    HostClearRefusals();
+    // Memory back: the same drop goes through.
+    HostClearRecords();
+    Drop(file);
+    EXPECT_TRUE(gHost.variableWrites.empty());
+    EXPECT_EQ(PlayerDropCount(), 1);
+}
+
 TEST_F(DropOutcomeTest, AWindowGoneAfterTheLookupIsLookedUpAgain) {
     struct Case {
         const char *what;
