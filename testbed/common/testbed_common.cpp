@@ -75,14 +75,11 @@ bool WaitHandlingSentMessages(HANDLE object, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     for (;;) {
         DWORD elapsed = GetTickCount() - start;
-        if (timeoutMs != INFINITE && elapsed >= timeoutMs) {
-            HandleSentMessagesThenWait(0, nullptr, 0);
-            return WaitForSingleObject(object, 0) == WAIT_OBJECT_0;
-        }
-        DWORD slice = timeoutMs == INFINITE ? 50 : std::min<DWORD>(50, timeoutMs - elapsed);
+        bool last = timeoutMs != INFINITE && elapsed >= timeoutMs;  // one more look, without waiting
+        DWORD slice = timeoutMs == INFINITE ? 50 : last ? 0 : std::min<DWORD>(50, timeoutMs - elapsed);
         DWORD result = HandleSentMessagesThenWait(1, &object, slice);
         if (result == WAIT_OBJECT_0) return true;
-        if (result == WAIT_FAILED) return false;
+        if (result == WAIT_FAILED || last) return false;
     }
 }
 

@@ -272,10 +272,7 @@ protected:
         PlugInTest::SetUp();
         for (int i = 0; i < 3; ++i) identityTexts[i] = gHost.identity[i] ? gHost.identity[i] : "";
 
-        char temp[MAX_PATH];
-        GetTempPathA(MAX_PATH, temp);
-        folder = std::string(temp) + "vxavs soak " + std::to_string(GetCurrentProcessId());
-        CreateDirectoryA(folder.c_str(), nullptr);
+        folder = MakeScratchFolder("vxavs soak");
         file = folder + "\\track one.mp3";
         missing = folder + "\\missing.mp3";
         HANDLE handle = CreateFileA(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
